@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The platform seam: everything the conversion needs from the operating
+// system, and nothing more. Each platform implements it in one file; tests use
+// an in-memory implementation. Every operation that fails throws
+// Module1::Failure with the real cause in its text.
+namespace host {
+
+// Which file an open file is, so that two paths naming one file (through a
+// hard or symbolic link) are recognised as the same.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// A file opened for reading bytes.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+
+  // Reads up to `capacity` bytes into `buffer`; returns 0 at the end of the file.
+  virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
+  virtual void close() = 0;
+  [[nodiscard]] virtual FileIdentity identity() const = 0;
+};
+
+// A file opened for writing bytes.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+
+  // Writes all `size` bytes or throws.
+  virtual void write(const char* data, std::size_t size) = 0;
+  // Makes sure that everything written so far has reached the system and
+  // reports any error the system deferred.
+  virtual void flush() = 0;
+  virtual void close() = 0;
+};
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // The directory that holds the running executable, whatever the working
+  // directory. Text in UTF-8.
+  virtual std::string program_directory() = 0;
+  // The separator between a directory and a name in a path.
+  [[nodiscard]] virtual char path_separator() const = 0;
+
+  // Opens an existing regular file for reading.
+  virtual std::unique_ptr<InputFile> open_input(const std::string& path) = 0;
+  // Opens a file for writing, creating it or emptying it. Refuses — before
+  // anything is emptied — a file that is `input` itself or that is read-only.
+  virtual std::unique_ptr<OutputFile> open_output(const std::string& path,
+                                                  const InputFile& input) = 0;
+
+  // Shows a notice (UTF-8 text) and returns once the user has acknowledged it.
+  virtual void show_notice(std::string_view text) = 0;
+  // Reports the real cause of a failure on the diagnostic channel.
+  virtual void report_cause(std::string_view cause) = 0;
+};
+
+}  // namespace host

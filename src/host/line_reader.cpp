@@ -1,0 +1,81 @@
+#include "host/line_reader.h"
+
+#include <cstring>
+
+namespace host {
+
+LineReader::LineReader(InputFile& file, std::size_t buffer_size)
+    : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size) {}
+
+bool LineReader::at_end() {
+  drop_line_feed_after_carriage_return();
+  return !has_unread_bytes();
+}
+
+std::string_view LineReader::read_line() {
+  drop_line_feed_after_carriage_return();
+  std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
+  for (;;) {
+    const char* const line = buffer_.get() + begin_;
+    const std::size_t available = end_ - begin_;
+    const auto* cr =
+        static_cast<const char*>(std::memchr(line + scanned, '\r', available - scanned));
+    if (cr != nullptr) {
+      const auto length = static_cast<std::size_t>(cr - line);
+      begin_ += length + 1;
+      if (begin_ < end_) {
+        if (buffer_[begin_] == '\n') ++begin_;
+      } else {
+        line_feed_may_follow_ = true;
+      }
+      return {line, length};
+    }
+    scanned = available;
+    if (!fill()) {  // the last line has no terminator
+      const std::size_t start = begin_;
+      begin_ = end_;
+      return {buffer_.get() + start, available};
+    }
+  }
+}
+
+bool LineReader::has_unread_bytes() {
+  if (begin_ < end_) return true;
+  begin_ = end_ = 0;
+  return fill();
+}
+
+void LineReader::drop_line_feed_after_carriage_return() {
+  if (!line_feed_may_follow_) return;
+  line_feed_may_follow_ = false;
+  if (has_unread_bytes() && buffer_[begin_] == '\n') ++begin_;
+}
+
+// Reads more bytes after the unread ones. When less than half the buffer is
+// free, the unread bytes move to its front, or, when they fill more than half
+// of it (one long line), the buffer doubles. False at the end of the file.
+bool LineReader::fill() {
+  if (file_ended_) return false;
+  if (capacity_ - end_ < capacity_ / 2) {
+    const std::size_t unread = end_ - begin_;
+    if (unread > capacity_ / 2) {
+      std::unique_ptr<char[]> larger(new char[capacity_ * 2]);
+      std::memcpy(larger.get(), buffer_.get() + begin_, unread);
+      buffer_ = std::move(larger);
+      capacity_ *= 2;
+    } else {
+      std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
+    }
+    begin_ = 0;
+    end_ = unread;
+  }
+  const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
+  if (count == 0) {
+    file_ended_ = true;
+    return false;
+  }
+  end_ += count;
+  return true;
+}
+
+}  // namespace host

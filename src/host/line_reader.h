@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "host/host.h"
+
+namespace host {
+
+// Reads a file line by line. A carriage return, or a carriage return and a
+// line feed, ends a line; a line feed alone is an ordinary byte. The last line
+// need not be terminated. Lines are views into the reader's buffer, valid
+// until the next call; the buffer grows only as far as the longest line needs.
+class LineReader {
+ public:
+  static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
+
+  explicit LineReader(InputFile& file, std::size_t buffer_size = kDefaultBufferSize);
+
+  // True once every line has been read.
+  bool at_end();
+  // The next line, without its terminator.
+  std::string_view read_line();
+
+ private:
+  bool has_unread_bytes();
+  bool fill();
+  void drop_line_feed_after_carriage_return();
+
+  InputFile& file_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::size_t begin_ = 0;  // first unread byte
+  std::size_t end_ = 0;    // one past the last byte read from the file
+  bool file_ended_ = false;
+  // The last line ended with a carriage return that was the last byte read
+  // so far; a line feed at the start of the next read still belongs to it.
+  bool line_feed_may_follow_ = false;
+};
+
+}  // namespace host

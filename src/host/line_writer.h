@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "host/host.h"
+
+namespace host {
+
+// Writes lines, each followed by a carriage return and a line feed, through a
+// buffer. Once a write to the file has failed nothing more is written, so the
+// file holds an exact prefix of the intended output.
+class LineWriter {
+ public:
+  static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
+
+  explicit LineWriter(OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
+
+  void write_line(std::string_view line);
+  // Hands every buffered line to the file and has the file check that it
+  // reached the system. Throws on any error.
+  void flush();
+  // On the way out after a failure: writes the buffered lines if nothing has
+  // failed yet, ignoring errors, so that the lines written so far are kept.
+  void keep_written_lines() noexcept;
+
+ private:
+  void write_buffer();
+  void write_through(const char* data, std::size_t size);
+
+  OutputFile& file_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace host
