@@ -1,0 +1,47 @@
+#include "code_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+TEST(Recode, EveryOldCodeGetsItsNewCode) {
+  const std::vector<std::pair<std::string, std::string>> table = {
+      {"0", "0"},   {"99", "1"},  {"1", "2"},   {"2", "3"},   {"3", "4"},   {"4", "5"},
+      {"5", "6"},   {"6", "7"},   {"7", "8"},   {"8", "9"},   {"9", "10"},  {"10", "11"},
+      {"11", "12"}, {"12", "13"}, {"13", "14"}, {"14", "15"}, {"15", "16"}, {"19", "17"},
+      {"16", "18"}, {"17", "19"}, {"18", "20"},
+  };
+  for (const auto& [old_code, new_code] : table) {
+    EXPECT_EQ(Module1::recode(old_code, ""), new_code) << old_code;
+    EXPECT_EQ(Module1::recode(old_code, "7"), new_code) << old_code << " after a known code";
+  }
+}
+
+TEST(Recode, TextThatIsNotExactlyAnOldCodeKeepsTheCarriedCode) {
+  const std::vector<std::string> near_misses = {
+      "05",  " 5", "5 ", "+5",  "5.0", "-0", "00", "20",           "21",     "98",
+      "100", "",   "a",  "5\"", "\"5", "0x5", "\xEF\xBC\x95",  // fullwidth 5 in UTF-8
+      "\x82\x54",                                                 // fullwidth 5 in CP932
+      std::string("5\0", 2),
+  };
+  for (const std::string& code : near_misses) {
+    EXPECT_EQ(Module1::recode(code, ""), "") << code;
+    EXPECT_EQ(Module1::recode(code, "18"), "18") << code;
+  }
+}
+
+TEST(Recode, UnknownCodesCarryTheLastKnownNewCode) {
+  std::string_view carried;
+  std::vector<std::string> written;
+  for (const char* code : {"77", "5", "77", "", "16", "98", "0", "x"}) {
+    carried = Module1::recode(code, carried);
+    written.emplace_back(carried);
+  }
+  EXPECT_EQ(written, (std::vector<std::string>{"", "6", "6", "6", "18", "18", "0", "0"}));
+}
+
+}  // namespace

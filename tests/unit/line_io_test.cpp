@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "failure.h"
+#include "host/line_reader.h"
+#include "host/line_writer.h"
+
+namespace {
+
+// Hands out a string in chunks of a fixed size, as a file read in pieces.
+class ChunkedInput final : public host::InputFile {
+ public:
+  ChunkedInput(std::string content, std::size_t chunk)
+      : content_(std::move(content)), chunk_(chunk) {}
+
+  std::size_t read(char* buffer, std::size_t capacity) override {
+    const std::size_t count = std::min({capacity, chunk_, content_.size() - offset_});
+    content_.copy(buffer, count, offset_);
+    offset_ += count;
+    return count;
+  }
+  void close() override {}
+  [[nodiscard]] host::FileIdentity identity() const override { return {}; }
+
+ private:
+  std::string content_;
+  std::size_t chunk_;
+  std::size_t offset_ = 0;
+};
+
+std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
+                                  std::size_t buffer_size) {
+  ChunkedInput file(content, chunk);
+  host::LineReader reader(file, buffer_size);
+  std::vector<std::string> lines;
+  while (!reader.at_end()) lines.emplace_back(reader.read_line());
+  return lines;
+}
+
+TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
+  struct Case {
+    const char* name;
+    std::string content;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"empty file", "", {}},
+      {"CRLF lines", "ab\r\ncd\r\n", {"ab", "cd"}},
+      {"CR lines", "ab\rcd\r", {"ab", "cd"}},
+      {"mixed terminators", "ab\rcd\r\nef\r", {"ab", "cd", "ef"}},
+      {"last line without terminator", "ab\r\ncd", {"ab", "cd"}},
+      {"LF alone is an ordinary byte", "ab\ncd\n", {"ab\ncd\n"}},
+      {"LF before CR stays in the line", "ab\n\r\ncd", {"ab\n", "cd"}},
+      {"empty lines are lines", "\r\n\r\nab\r\n\r\n", {"", "", "ab", ""}},
+      {"CR CR LF is two lines", "ab\r\r\ncd", {"ab", "", "cd"}},
+      {"CR LF LF keeps the second LF", "ab\r\n\ncd", {"ab", "\ncd"}},
+      {"file ending in a lone CR", "ab\r", {"ab"}},
+      {"file of one CR", "\r", {""}},
+      {"file of one LF", "\n", {"\n"}},
+      {"NUL bytes are ordinary", std::string("a\0b\r\n\0", 6), {std::string("a\0b", 3), std::string(1, '\0')}},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t chunk = 1; chunk <= c.content.size() + 1; ++chunk) {
+      for (const std::size_t buffer_size : {std::size_t{2}, std::size_t{3}, std::size_t{8}, std::size_t{4096}}) {
+        EXPECT_EQ(read_all(c.content, chunk, buffer_size), c.lines)
+            << c.name << ", reads of " << chunk << ", buffer " << buffer_size;
+      }
+    }
+  }
+}
+
+TEST(LineReader, CrAtTheEndOfOneReadWithLfStartingTheNextIsOneTerminator) {
+  // The first read ends exactly after the CR.
+  EXPECT_EQ(read_all("abc\r\ndef\r\n", 4, 64), (std::vector<std::string>{"abc", "def"}));
+  // The LF is the only byte left after the CR: the file ends with the line.
+  EXPECT_EQ(read_all("abc\r\n", 4, 64), (std::vector<std::string>{"abc"}));
+}
+
+TEST(LineReader, LongLinesGrowTheBuffer) {
+  const std::string long_line(100000, 'x');
+  const std::string content = "a\r\n" + long_line + "\r\nb";
+  EXPECT_EQ(read_all(content, 4096, 16), (std::vector<std::string>{"a", long_line, "b"}));
+}
+
+// Collects what is written, and fails like a full disk once `space` is reached.
+class LimitedOutput final : public host::OutputFile {
+ public:
+  explicit LimitedOutput(std::size_t space) : space_(space) {}
+
+  void write(const char* data, std::size_t size) override {
+    ++writes;
+    const std::size_t room = space_ - content.size();
+    content.append(data, std::min(size, room));
+    if (size > room) throw Module1::Failure("No space left on device");
+  }
+  void flush() override { ++flushes; }
+  void close() override {}
+
+  std::string content;
+  int writes = 0;
+  int flushes = 0;
+
+ private:
+  std::size_t space_;
+};
+
+TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
+  const std::vector<std::string> lines = {"", "a", "bcdefgh", std::string(40, 'l'), "", "z"};
+  std::string expected;
+  for (const std::string& line : lines) expected += line + "\r\n";
+  for (const std::size_t buffer_size : {std::size_t{2}, std::size_t{5}, std::size_t{9}, std::size_t{4096}}) {
+    LimitedOutput file(1 << 20);
+    host::LineWriter writer(file, buffer_size);
+    for (const std::string& line : lines) writer.write_line(line);
+    writer.flush();
+    EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
+    EXPECT_EQ(file.flushes, 1);
+  }
+}
+
+TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
+  LimitedOutput file(1 << 20);
+  host::LineWriter writer(file, 64);
+  writer.write_line("abc");
+  EXPECT_EQ(file.writes, 0);
+  writer.keep_written_lines();
+  EXPECT_EQ(file.content, "abc\r\n");
+}
+
+TEST(LineWriter, AfterAFailedWriteTheFileHoldsAPrefixAndNothingMore) {
+  LimitedOutput file(7);
+  host::LineWriter writer(file, 4);
+  writer.write_line("abc");
+  EXPECT_THROW(writer.write_line("defgh"), Module1::Failure);
+  const std::string prefix = file.content;
+  EXPECT_EQ(prefix, std::string("abc\r\ndefgh\r\n").substr(0, 7));
+  writer.keep_written_lines();
+  EXPECT_THROW(writer.flush(), Module1::Failure);
+  EXPECT_EQ(file.content, prefix);
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#include "memory_host.h"
+
+#include <algorithm>
+
+#include "failure.h"
+
+namespace {
+
+std::string file_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+class MemoryInputFile final : public host::InputFile {
+ public:
+  MemoryInputFile(MemoryHost& host, std::string path) : host_(host), path_(std::move(path)) {}
+
+  std::size_t read(char* buffer, std::size_t capacity) override {
+    const std::string& content = host_.files.at(path_);
+    if (host_.read_fails_after && offset_ >= *host_.read_fails_after) {
+      throw Module1::Failure(path_ + ": Input/output error");
+    }
+    const std::size_t count = std::min({capacity, host_.read_chunk, content.size() - offset_});
+    content.copy(buffer, count, offset_);
+    offset_ += count;
+    return count;
+  }
+  void close() override { host_.record("close " + file_name(path_)); }
+  [[nodiscard]] host::FileIdentity identity() const override { return {1, 1}; }
+
+ private:
+  MemoryHost& host_;
+  std::string path_;
+  std::size_t offset_ = 0;
+};
+
+class MemoryOutputFile final : public host::OutputFile {
+ public:
+  MemoryOutputFile(MemoryHost& host, std::string path) : host_(host), path_(std::move(path)) {}
+
+  void write(const char* data, std::size_t size) override {
+    std::string& content = host_.files[path_];
+    if (host_.disk_space && content.size() + size > *host_.disk_space) {
+      content.append(data, *host_.disk_space - content.size());
+      throw Module1::Failure(path_ + ": No space left on device");
+    }
+    content.append(data, size);
+  }
+  void flush() override {
+    host_.record("flush " + file_name(path_));
+    if (host_.flush_fails) throw Module1::Failure(path_ + ": Input/output error");
+  }
+  void close() override {
+    host_.record("close " + file_name(path_));
+    if (host_.output_close_fails) throw Module1::Failure(path_ + ": Input/output error");
+  }
+
+ private:
+  MemoryHost& host_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<host::InputFile> MemoryHost::open_input(const std::string& path) {
+  if (files.count(path) == 0) throw Module1::Failure(path + ": No such file or directory");
+  record("open " + file_name(path));
+  return std::make_unique<MemoryInputFile>(*this, path);
+}
+
+std::unique_ptr<host::OutputFile> MemoryHost::open_output(const std::string& path,
+                                                          const host::InputFile& /*input*/) {
+  if (output_not_creatable) throw Module1::Failure(path + ": Permission denied");
+  record("open " + file_name(path));
+  files[path].clear();
+  return std::make_unique<MemoryOutputFile>(*this, path);
+}
+
+void MemoryHost::show_notice(std::string_view text) { record("notice " + std::string(text)); }
+
+void MemoryHost::report_cause(std::string_view cause) { causes.emplace_back(cause); }
+
+std::vector<std::string> MemoryHost::notices() const {
+  std::vector<std::string> shown;
+  for (const std::string& event : events) {
+    if (event.rfind("notice ", 0) == 0) shown.push_back(event.substr(7));
+  }
+  return shown;
+}

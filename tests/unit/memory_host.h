@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+// A host whose files live in memory, with knobs to make each operation fail.
+// Everything the run does to the outside world is recorded in `events`.
+class MemoryHost final : public host::Host {
+ public:
+  static constexpr const char* kDirectory = "/mem";
+  static constexpr const char* kInput = "/mem/data.dat";
+  static constexpr const char* kOutput = "/mem/data2.dat";
+
+  std::map<std::string, std::string> files;
+  std::vector<std::string> events;  // "open data.dat", "notice <text>", "close data2.dat", ...
+  std::vector<std::string> causes;
+
+  std::size_t read_chunk = 4096;                // bytes handed out per read
+  std::optional<std::size_t> read_fails_after;  // bytes read before an I/O error
+  std::optional<std::size_t> disk_space;        // bytes of output before "disk full"
+  bool output_not_creatable = false;
+  bool flush_fails = false;
+  bool output_close_fails = false;
+
+  std::string program_directory() override { return kDirectory; }
+  [[nodiscard]] char path_separator() const override { return '/'; }
+  std::unique_ptr<host::InputFile> open_input(const std::string& path) override;
+  std::unique_ptr<host::OutputFile> open_output(const std::string& path,
+                                                const host::InputFile& input) override;
+  void show_notice(std::string_view text) override;
+  void report_cause(std::string_view cause) override;
+
+  [[nodiscard]] std::vector<std::string> notices() const;
+  void record(const std::string& event) { events.push_back(event); }
+};

@@ -1,0 +1,139 @@
+#include "record_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "failure.h"
+
+namespace {
+
+using Module1::FieldList;
+
+std::vector<std::string> split(std::string_view line) {
+  FieldList fields;
+  Module1::split_record(line, fields);
+  return {fields.begin(), fields.end()};
+}
+
+std::string join(std::string_view line, std::string_view carried_code) {
+  FieldList fields;
+  Module1::split_record(line, fields);
+  std::string joined = "left over from the previous record";
+  Module1::join_record(fields, carried_code, joined);
+  return joined;
+}
+
+// A line of `count` quoted fields, all "f" but the code field "5".
+std::string line_of_fields(std::size_t count) {
+  std::string line = "\"f";
+  for (std::size_t position = 1; position < count; ++position) {
+    line += position == 3 ? "\",\"5" : "\",\"f";
+  }
+  return line + "\"";
+}
+
+struct SplitCase {
+  const char* name;
+  std::string line;
+  std::vector<std::string> fields;
+};
+
+TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
+  const std::vector<SplitCase> cases = {
+      {"empty line has no fields", "", {}},
+      {"no separator is one field", "abc", {"abc"}},
+      {"lone quote", "\"", {"\""}},
+      {"quotes stay on the outer fields", R"("A01","x","y","5","z")",
+       {"\"A01", "x", "y", "5", "z\""}},
+      {"adjacent separators give an empty field", R"("a","","c")", {"\"a", "", "c\""}},
+      {"separator at the end gives an empty last field", R"("a","b",")", {"\"a", "b", ""}},
+      {"separator at the start gives an empty first field", R"(","a)", {"", "a"}},
+      {"the separator alone", R"(",")", {"", ""}},
+      {"overlapping occurrences: the left one wins", R"(a",","b)", {"a", ",\"b"}},
+      {"comma between letters stays", R"("a,b","c")", {"\"a,b", "c\""}},
+      {"quote and comma without a second quote stays", R"("a",b","c")", {"\"a\",b", "c\""}},
+      {"comma then quote without a first quote stays", R"("a,"b","c")", {"\"a,\"b", "c\""}},
+      {"doubled quotes get no special meaning", R"("a""","b")", {"\"a\"\"", "b\""}},
+      {"spaces are kept", R"( "a" , "b" )", {" \"a\" , \"b\" "}},
+      {"line feed is an ordinary byte", "\"a\n\",\"b\n\"", {"\"a\n", "b\n\""}},
+      {"NUL bytes are ordinary", std::string("\"\0\",\"\0\"", 7), {std::string("\"\0", 2), std::string("\0\"", 2)}},
+  };
+  for (const SplitCase& c : cases) {
+    EXPECT_EQ(split(c.line), c.fields) << c.name;
+  }
+}
+
+TEST(SplitRecord, ReusesTheListWithoutKeepingOldFields) {
+  FieldList fields;
+  Module1::split_record(R"("a","b","c","d","e")", fields);
+  Module1::split_record("x", fields);
+  EXPECT_EQ(fields, FieldList{"x"});
+  Module1::split_record("", fields);
+  EXPECT_TRUE(fields.empty());
+}
+
+TEST(JoinRecord, ReplacesOnlyTheCodeField) {
+  struct Case {
+    const char* name;
+    std::string line;
+    std::string carried_code;
+    std::string joined;
+  };
+  const std::vector<Case> cases = {
+      {"six fields", R"("A01","x","y","99","z","w")", "1", R"("A01","x","y","1","z","w")"},
+      {"five fields: no separator after the last", R"("A01","x","y","5","z")", "6",
+       R"("A01","x","y","6","z")"},
+      {"empty second and fifth fields survive", R"("a","","c","5",")", "6", R"("a","","c","6",")"},
+      {"trailing separator survives", R"("a","b","c","5","e",")", "6", R"("a","b","c","6","e",")"},
+      {"empty code field", R"("a","b","c","","e")", "6", R"("a","b","c","6","e")"},
+      {"empty carried code makes separators adjacent", R"("a","b","c","20","e")", "",
+       R"("a","b","c","","e")"},
+      {"CP932 text with 0x5C trail bytes", "\"\x83\x5C\",\"\x95\x5C\",\"y\",\"3\",\"z\"", "4",
+       "\"\x83\x5C\",\"\x95\x5C\",\"y\",\"4\",\"z\""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(join(c.line, c.carried_code), c.joined) << c.name;
+  }
+}
+
+TEST(JoinRecord, AcceptsFiveTo32768Fields) {
+  for (const std::size_t count : {std::size_t{5}, std::size_t{40}, std::size_t{32768}}) {
+    const std::string line = line_of_fields(count);
+    std::string expected = line;
+    expected.replace(expected.find("\"5\""), 3, "\"6\"");
+    EXPECT_EQ(join(line, "6"), expected) << count << " fields";
+  }
+}
+
+TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
+  for (const std::size_t count : {std::size_t{4}, std::size_t{32769}, std::size_t{40000}}) {
+    FieldList fields;
+    Module1::split_record(line_of_fields(count), fields);
+    ASSERT_EQ(fields.size(), count);
+    std::string joined = "untouched";
+    try {
+      Module1::join_record(fields, "6", joined);
+      ADD_FAILURE() << count << " fields were joined";
+    } catch (const Module1::Failure& failure) {
+      EXPECT_TRUE(failure.is_record_failure());
+      EXPECT_NE(std::string(failure.what()).find(std::to_string(count) + " fields"),
+                std::string::npos)
+          << failure.what();
+    }
+    EXPECT_EQ(joined, "untouched");
+  }
+}
+
+TEST(CodeField, IsTheFourthFieldAndNeedsFourFields) {
+  FieldList fields;
+  Module1::split_record(R"("a","b","c","d")", fields);
+  EXPECT_EQ(Module1::code_field(fields), "d\"");
+  for (const char* line : {"", "no separator", R"("a","b")", R"("a","b","c")"}) {
+    Module1::split_record(line, fields);
+    EXPECT_THROW((void)Module1::code_field(fields), Module1::Failure) << line;
+  }
+}
+
+}  // namespace

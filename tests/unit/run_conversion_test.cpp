@@ -1,0 +1,139 @@
+#include "run_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "memory_host.h"
+
+namespace {
+
+using Module1::kCompletionNotice;
+using Module1::kFailureNotice;
+using Module1::Outcome;
+
+const std::string kDone = "notice " + std::string(kCompletionNotice);
+const std::string kFailed = "notice " + std::string(kFailureNotice);
+
+MemoryHost host_with_input(const std::string& content) {
+  MemoryHost host;
+  host.files[MemoryHost::kInput] = content;
+  return host;
+}
+
+std::string output_of(const MemoryHost& host) { return host.files.at(MemoryHost::kOutput); }
+
+TEST(RunConversion, NoticeTextsAreExact) {
+  EXPECT_EQ(kCompletionNotice,
+            "\u3046\u306f\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57 "
+            "\u304a\uff4b\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57");
+  EXPECT_EQ(kFailureNotice, "data.dat\u304c\u3042\u308a\u307e\u305b\u3093");
+}
+
+TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
+  MemoryHost host = host_with_input(
+      "\"A01\",\"x\",\"y\",\"99\",\"z\"\r\n"
+      "\"A02\",\"x\",\"y\",\"77\",\"z\"\r"
+      "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"16\",\"z\"");
+  host.read_chunk = 5;
+
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::completed);
+
+  EXPECT_EQ(output_of(host),
+            "\"A01\",\"x\",\"y\",\"1\",\"z\"\r\n"
+            "\"A02\",\"x\",\"y\",\"1\",\"z\"\r\n"
+            "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"18\",\"z\"\r\n");
+  // Input closed, output checked, notice shown, and only then the output closed.
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open data.dat", "open data2.dat",
+                                                   "close data.dat", "flush data2.dat", kDone,
+                                                   "close data2.dat"}));
+  EXPECT_TRUE(host.causes.empty());
+}
+
+TEST(RunConversion, UnknownFirstCodeLeavesTheCodeFieldEmpty) {
+  MemoryHost host = host_with_input("\"a\",\"b\",\"c\",\"20\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\"");
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::completed);
+  EXPECT_EQ(output_of(host), "\"a\",\"b\",\"c\",\"\",\"e\"\r\n\"a\",\"b\",\"c\",\"6\",\"e\"\r\n");
+}
+
+TEST(RunConversion, EmptyInputGivesAnEmptyOutput) {
+  MemoryHost host = host_with_input("");
+  host.files[MemoryHost::kOutput] = "old content";
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::completed);
+  EXPECT_EQ(output_of(host), "");
+  EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kCompletionNotice)});
+}
+
+TEST(RunConversion, MissingInputLeavesTheOutputAlone) {
+  MemoryHost host;
+  host.files[MemoryHost::kOutput] = "old content";
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
+  EXPECT_EQ(output_of(host), "old content");
+  EXPECT_EQ(host.events, std::vector<std::string>{kFailed});
+  EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat: No such file or directory"});
+}
+
+TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
+  const std::string good = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  struct Case {
+    std::string bad_line;
+    std::string cause;
+  };
+  const std::vector<Case> cases = {
+      {"\r\n", "data.dat line 3: 0 fields; a record needs at least 5"},
+      {"no separator\r\n", "data.dat line 3: 1 fields; a record needs at least 5"},
+      {"\"a\",\"b\",\"c\"\r\n", "data.dat line 3: 3 fields; a record needs at least 5"},
+      {"\"a\",\"b\",\"c\",\"5\"\r\n", "data.dat line 3: 4 fields; a record needs at least 5"},
+  };
+  for (const Case& c : cases) {
+    MemoryHost host = host_with_input(good + good + c.bad_line + good);
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.cause;
+    EXPECT_EQ(output_of(host), converted + converted) << c.cause;
+    EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)});
+    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause});
+  }
+}
+
+TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
+  const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"0\",\"e\"\r\n";
+  const std::string full_output = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n\"a\",\"b\",\"c\",\"0\",\"e\"\r\n";
+  struct Case {
+    const char* name;
+    void (*arrange)(MemoryHost&);
+    std::string cause;
+  };
+  const std::vector<Case> cases = {
+      {"output not creatable", [](MemoryHost& h) { h.output_not_creatable = true; },
+       "/mem/data2.dat: Permission denied"},
+      {"read error", [](MemoryHost& h) { h.read_fails_after = 30; },
+       "/mem/data.dat: Input/output error"},
+      {"disk full", [](MemoryHost& h) { h.disk_space = 30; },
+       "/mem/data2.dat: No space left on device"},
+      {"deferred write error", [](MemoryHost& h) { h.flush_fails = true; },
+       "/mem/data2.dat: Input/output error"},
+  };
+  for (const Case& c : cases) {
+    MemoryHost host = host_with_input(input);
+    host.read_chunk = 10;
+    c.arrange(host);
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.name;
+    EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)}) << c.name;
+    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause}) << c.name;
+    if (host.files.count(MemoryHost::kOutput) != 0) {
+      EXPECT_EQ(full_output.rfind(output_of(host), 0), 0U) << c.name << ": not a prefix";
+    }
+  }
+}
+
+TEST(RunConversion, OutputCloseErrorAfterTheNoticeStillFailsTheRun) {
+  MemoryHost host = host_with_input("\"a\",\"b\",\"c\",\"5\",\"e\"");
+  host.output_close_fails = true;
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
+  EXPECT_EQ(host.notices(), (std::vector<std::string>{std::string(kCompletionNotice),
+                                                      std::string(kFailureNotice)}));
+  EXPECT_EQ(output_of(host), "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n");
+}
+
+}  // namespace
