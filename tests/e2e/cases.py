@@ -1,0 +1,123 @@
+"""The end-to-end cases: one table, run against the real program by each runner.
+
+Every case lays out a folder with the program and its files, starts the program
+from another working directory and checks the notice, the exit status, the
+diagnostic line and data2.dat byte for byte.
+"""
+
+import os
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+DONE = "うはｗｗｗｗｗｗｗｗｗ おｋｗｗｗｗｗｗｗｗｗ"
+FAILED = "data.datがありません"
+
+ABSENT = object()     # data2.dat must not exist afterwards
+NOT_CHECKED = object()  # data2.dat is a link; data.dat being intact is what counts
+UNCHANGED = object()  # data2.dat must still hold what it held before
+
+OLD_OUTPUT = b"old data2 content\r\n"
+
+
+@dataclass
+class Case:
+    name: str
+    data: Optional[bytes]                 # data.dat, or None for no file
+    notice: str                           # DONE or FAILED
+    output: object                        # bytes, ABSENT or UNCHANGED
+    old_output: Optional[bytes] = None    # data2.dat before the run
+    stderr: str = ""                      # must occur in the diagnostic output
+    arrange: Optional[Callable[[str], None]] = None  # more setup in the program folder
+    posix_only: bool = False              # needs links or devices of a POSIX system
+    via_symlink: bool = False             # started through a symbolic link elsewhere
+
+
+def rec(*fields: str, enc: str = "cp932") -> bytes:
+    """A record line of quoted fields, without terminator."""
+    return ('"' + '","'.join(fields) + '"').encode(enc)
+
+
+def crlf(*lines: bytes) -> bytes:
+    return b"".join(line + b"\r\n" for line in lines)
+
+
+def _symlink(target: str, name: str) -> Callable[[str], None]:
+    def arrange(folder: str) -> None:
+        os.symlink(target if target.startswith("/") else os.path.join(folder, target),
+                   os.path.join(folder, name))
+    return arrange
+
+
+def _hard_link(folder: str) -> None:
+    os.link(os.path.join(folder, "data.dat"), os.path.join(folder, "data2.dat"))
+
+
+def _read_only_output(folder: str) -> None:
+    os.chmod(os.path.join(folder, "data2.dat"), 0o444)
+
+
+def _input_is_directory(folder: str) -> None:
+    os.mkdir(os.path.join(folder, "data.dat"))
+
+
+def _fields(count: int) -> bytes:
+    return rec(*(["f"] * 3 + ["5"] + ["f"] * (count - 4)))
+
+
+GOOD = rec("A01", "x", "y", "5", "z")
+GOOD_OUT = rec("A01", "x", "y", "6", "z")
+
+CASES = [
+    Case("road of one record",
+         crlf(rec("A01", "x", "y", "99", "z"), rec("A02", "x", "y", "77", "z")),
+         DONE, crlf(rec("A01", "x", "y", "1", "z"), rec("A02", "x", "y", "1", "z"))),
+    Case("every code of the table",
+         crlf(*[rec("r", "a", "b", code, "e") for code in
+                "0 99 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 19 16 17 18".split()]),
+         DONE, crlf(*[rec("r", "a", "b", str(new), "e") for new in range(21)])),
+    Case("unknown first code leaves the code field empty; near misses carry",
+         crlf(rec("a", "b", "c", "20", "e"), rec("a", "b", "c", "5", "e"),
+              rec("a", "b", "c", "05", "e"), rec("a", "b", "c", " 5", "e"),
+              rec("a", "b", "c", "５", "e"), rec("a", "b", "c", "16", "e")),
+         DONE, crlf(rec("a", "b", "c", "", "e"), rec("a", "b", "c", "6", "e"),
+                    rec("a", "b", "c", "6", "e"), rec("a", "b", "c", "6", "e"),
+                    rec("a", "b", "c", "6", "e"), rec("a", "b", "c", "18", "e"))),
+    Case("empty file", b"", DONE, b""),
+    Case("empty file empties an old data2.dat", b"", DONE, b"", old_output=OLD_OUTPUT),
+    Case("CR-only lines", GOOD + b"\r" + GOOD + b"\r", DONE, crlf(GOOD_OUT, GOOD_OUT)),
+    Case("LF-only file is one record",
+         rec("a", "b", "c", "5", "e\n\"x", "y", "z", "3", "w") + b"\n",
+         DONE, rec("a", "b", "c", "6", "e\n\"x", "y", "z", "3", "w") + b"\n\r\n"),
+    Case("last line without terminator", crlf(GOOD) + GOOD, DONE, crlf(GOOD_OUT, GOOD_OUT)),
+    Case("trailing blank line fails after the records before it",
+         crlf(GOOD, GOOD) + b"\r\n", FAILED, crlf(GOOD_OUT, GOOD_OUT),
+         stderr="data.dat line 3: 0 fields"),
+    Case("four fields fail", crlf(GOOD, rec("a", "b", "c", "5"), GOOD), FAILED, crlf(GOOD_OUT),
+         stderr="data.dat line 2: 4 fields; a record needs at least 5"),
+    Case("32768 fields convert", crlf(_fields(32768)), DONE,
+         crlf(_fields(32768).replace(b'"5"', b'"6"', 1))),
+    Case("32769 fields fail", crlf(GOOD, _fields(32769)), FAILED, crlf(GOOD_OUT),
+         stderr="32769 fields"),
+    Case("CP932 text with 0x5C trail bytes",
+         crlf(rec("ソ", "表", "予定表", "3", "能力\\")), DONE,
+         crlf(rec("ソ", "表", "予定表", "4", "能力\\"))),
+    Case("invalid bytes and NUL bytes pass unchanged",
+         crlf(b'"\x80\xff\x00","\x81","\xa0\x00","1","\xfd\xfe\x00"'), DONE,
+         crlf(b'"\x80\xff\x00","\x81","\xa0\x00","2","\xfd\xfe\x00"')),
+    Case("missing data.dat", None, FAILED, ABSENT, stderr="data.dat: No such file or directory"),
+    Case("missing data.dat keeps an old data2.dat", None, FAILED, UNCHANGED,
+         old_output=OLD_OUTPUT),
+    Case("data.dat that is a directory", None, FAILED, UNCHANGED, old_output=OLD_OUTPUT,
+         arrange=_input_is_directory, stderr="data.dat: Is a directory"),
+    Case("read-only data2.dat is not emptied", crlf(GOOD), FAILED, UNCHANGED,
+         old_output=OLD_OUTPUT, arrange=_read_only_output, stderr="data2.dat"),
+    Case("data2.dat on a full disk", crlf(GOOD), FAILED, NOT_CHECKED,
+         arrange=_symlink("/dev/full", "data2.dat"), posix_only=True,
+         stderr="data2.dat: No space left on device"),
+    Case("data2.dat hard-linked to data.dat", crlf(GOOD), FAILED, NOT_CHECKED,
+         arrange=_hard_link, posix_only=True, stderr="data2.dat"),
+    Case("data2.dat a symbolic link to data.dat", crlf(GOOD), FAILED, NOT_CHECKED,
+         arrange=_symlink("data.dat", "data2.dat"), posix_only=True, stderr="data2.dat"),
+    Case("started through a symbolic link: files beside the real program", crlf(GOOD), DONE,
+         crlf(GOOD_OUT), posix_only=True, via_symlink=True),
+]

@@ -1,0 +1,102 @@
+"""What every runner shares: laying out a case's folder and judging the result."""
+
+import os
+import shutil
+import tempfile
+from typing import List
+
+from cases import ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, Case
+
+DECOY = b'"decoy","x","y","5","z"\r\n'
+
+
+class CaseFolder:
+    """A temporary folder with the program in app/ and a working directory
+    elsewhere that holds a decoy data.dat, which the program must ignore."""
+
+    def __init__(self, case: Case, program: str):
+        self.root = tempfile.mkdtemp(prefix="renumber-e2e-")
+        self.app = os.path.join(self.root, "app")
+        self.cwd = os.path.join(self.root, "elsewhere")
+        os.mkdir(self.app)
+        os.mkdir(self.cwd)
+        self.program = os.path.join(self.app, os.path.basename(program))
+        shutil.copy2(program, self.program)
+        with open(os.path.join(self.cwd, "data.dat"), "wb") as decoy:
+            decoy.write(DECOY)
+        if case.data is not None:
+            self._write("data.dat", case.data)
+        if case.old_output is not None:
+            self._write("data2.dat", case.old_output)
+        if case.arrange:
+            case.arrange(self.app)
+        self.start = self.program
+        if case.via_symlink:
+            self.start = os.path.join(self.cwd, "linked-renumber")
+            os.symlink(self.program, self.start)
+
+    def _write(self, name: str, content: bytes) -> None:
+        with open(os.path.join(self.app, name), "wb") as f:
+            f.write(content)
+
+    def read(self, name: str):
+        path = os.path.join(self.app, name)
+        if not os.path.lexists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def remove(self) -> None:
+        for folder, _, _ in os.walk(self.root):
+            os.chmod(folder, 0o755)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str) -> List[str]:
+    """The ways in which one run went wrong; empty when it went right."""
+    problems = []
+    if notice != case.notice:
+        problems.append(f"notice {notice!r}, expected {case.notice!r}")
+    expected_status = 0 if case.notice == DONE else 1
+    if status != expected_status:
+        problems.append(f"exit status {status}, expected {expected_status}")
+    if case.stderr and case.stderr not in stderr:
+        problems.append(f"stderr {stderr!r} lacks {case.stderr!r}")
+    if case.notice == FAILED and "renumber: " not in stderr:
+        problems.append(f"no cause on stderr: {stderr!r}")
+    if case.output is not NOT_CHECKED:  # a link may lead to /dev/full: never read it
+        output = folder.read("data2.dat")
+        if case.output is ABSENT:
+            expected = None
+        elif case.output is UNCHANGED:
+            expected = case.old_output
+        else:
+            expected = case.output
+        if output != expected:
+            problems.append(f"data2.dat {_show(output)}, expected {_show(expected)}")
+    if case.data is not None and folder.read("data.dat") != case.data:
+        problems.append("data.dat changed")
+    if os.path.exists(os.path.join(folder.cwd, "data2.dat")):
+        problems.append("wrote data2.dat in the working directory")
+    return problems
+
+
+def _show(content) -> str:
+    if content is None:
+        return "absent"
+    return repr(content if len(content) < 200 else content[:200] + b"...")
+
+
+def report(results: List[tuple]) -> int:
+    """Prints one line per case and the closing count; the exit status."""
+    failed = 0
+    for name, problems in results:
+        if problems:
+            failed += 1
+            print(f"FAIL {name}")
+            for problem in problems:
+                print(f"     {problem}")
+        else:
+            print(f"ok   {name}")
+    print(f"{len(results) - failed} passed, {failed} failed")
+    return 1 if failed else 0
