@@ -32,6 +32,8 @@ std::string_view code_field(const FieldList& fields);
 // Builds the output line: the fields joined again by the separator, with the
 // carried code in place of the code field. Fails, writing nothing, for fewer
 // than five fields or more than kMaxFields. The result replaces `line`.
+// The fields are those that split_record gave, and their line is still alive:
+// the join copies the line around the code field in one piece.
 void join_record(const FieldList& fields, std::string_view carried_code, std::string& line);
 
 }  // namespace Module1
