@@ -12,24 +12,41 @@ namespace Module1 {
 namespace {
 
 constexpr std::size_t kWordSize = sizeof(std::uint64_t);
+constexpr std::size_t kBlockSize = 64;  // bytes scanned per bit mask
 static_assert(std::endian::native == std::endian::little,
               "the byte scan below numbers bytes from the low end of a word");
 
-// One high bit for each comma among the first `length` (at most 8) bytes.
-std::uint64_t comma_bytes(const char* bytes, std::size_t length) {
+// The bytes of the line from `offset` on, eight at a time, zeros past its end.
+std::uint64_t word_at(std::string_view line, std::size_t offset) {
   std::uint64_t word = 0;
-  if (length == kWordSize) {
-    std::memcpy(&word, bytes, kWordSize);  // one load, not a call
-  } else {
-    std::memcpy(&word, bytes, length);
+  if (offset + kWordSize <= line.size()) {
+    std::memcpy(&word, line.data() + offset, kWordSize);  // one load, not a call
+  } else if (offset < line.size()) {
+    std::memcpy(&word, line.data() + offset, line.size() - offset);
   }
+  return word;
+}
+
+// Bit j set when byte j of `word` is a comma.
+std::uint64_t comma_bits_of_word(std::uint64_t word) {
   constexpr std::uint64_t kCommas = 0x2C2C2C2C2C2C2C2CULL;
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
   const std::uint64_t zero_where_comma = word ^ kCommas;
-  // Exact zero-byte test: no borrow runs from one byte into the next.
-  std::uint64_t marks = ~(((zero_where_comma & kLow7) + kLow7) | zero_where_comma | kLow7);
-  if (length < kWordSize) marks &= (std::uint64_t{1} << (8 * length)) - 1;
-  return marks;
+  // Exact zero-byte test, one high bit per comma: no carry crosses bytes.
+  const std::uint64_t marks = ~(((zero_where_comma & kLow7) + kLow7) | zero_where_comma | kLow7);
+  // Gathers the eight high bits into the top byte, byte j's bit at 56 + j.
+  constexpr std::uint64_t kGather = 0x0102040810204080ULL;
+  return ((marks >> 7) * kGather) >> 56;
+}
+
+// Bit i set when byte i of the 64 bytes from `offset` is a comma. Scanning a
+// whole block before looking at any comma keeps the branches predictable.
+std::uint64_t comma_bits(std::string_view line, std::size_t offset) {
+  std::uint64_t bits = 0;
+  for (std::size_t word = 0; word < kBlockSize / kWordSize; ++word) {
+    bits |= comma_bits_of_word(word_at(line, offset + word * kWordSize)) << (word * 8);
+  }
+  return bits;
 }
 
 // True when the fields are views into one line, each following the previous
@@ -55,16 +72,14 @@ void split_record(std::string_view line, FieldList& fields) {
   fields.clear();
   if (line.empty()) return;
 
-  // The separator's comma is found eight bytes at a time; a comma is a
-  // separator when a quote stands on either side of it and it does not start
-  // inside the previous separator (occurrences never overlap).
+  // A comma is a separator when a quote stands on either side of it and it
+  // does not start inside the previous separator (occurrences never overlap).
   const char* const text = line.data();
   const std::size_t size = line.size();
   std::size_t field_start = 0;
-  for (std::size_t base = 0; base < size; base += kWordSize) {
-    for (std::uint64_t commas = comma_bytes(text + base, std::min(kWordSize, size - base));
-         commas != 0; commas &= commas - 1) {
-      const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(commas)) / 8;
+  for (std::size_t block = 0; block < size; block += kBlockSize) {
+    for (std::uint64_t commas = comma_bits(line, block); commas != 0; commas &= commas - 1) {
+      const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(commas));
       if (at <= field_start || at + 1 >= size) continue;
       if (text[at - 1] == '"' && text[at + 1] == '"') {
         fields.emplace_back(text + field_start, at - 1 - field_start);
