@@ -1,0 +1,65 @@
+"""A virtual X display for tests that see what a user sees: start Xvfb, wait
+for a window, press a key in it, take a screenshot."""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+SKIP = 77  # ctest's code for a skipped test, used only outside CI
+
+
+def require(*tools: str) -> None:
+    """Stops the test when a tool is missing: a failure in CI, a skip elsewhere."""
+    missing = [tool for tool in tools if shutil.which(tool) is None]
+    if not missing:
+        return
+    print(f"missing tools: {' '.join(missing)}")
+    sys.exit(1 if os.environ.get("CI") else SKIP)
+
+
+class Xvfb:
+    """A virtual screen for the duration of a `with` block; `env` reaches it."""
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as display_number:
+            self.display = ":" + display_number.readline().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        return self
+
+    def __exit__(self, *_):
+        self.server.terminate()
+        self.server.wait()
+
+    def _xdotool(self, *args: str) -> str:
+        done = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
+        return done.stdout.strip()
+
+    def wait_for_window(self, title: str, timeout: float = 60) -> str:
+        """The id of the visible window of that exact title, once it is there."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self._xdotool("search", "--onlyvisible", "--name", f"^{title}$").split()
+            if found:
+                return found[0]
+            time.sleep(0.2)
+        raise TimeoutError(f"no window titled {title!r} within {timeout} s")
+
+    def has_window(self, title: str) -> bool:
+        return bool(self._xdotool("search", "--onlyvisible", "--name", f"^{title}$"))
+
+    def press(self, window: str, key: str) -> None:
+        # No window manager runs: give the window the focus, then type.
+        self._xdotool("windowfocus", "--sync", window)
+        self._xdotool("key", key)
+
+    def screenshot(self, path: str) -> None:
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
