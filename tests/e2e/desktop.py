@@ -59,6 +59,19 @@ class Xvfb:
         self._xdotool("windowfocus", "--sync", window)
         self._xdotool("key", key)
 
+    def dismiss(self, process, window: str, key: str, attempts: int = 10) -> int:
+        """Presses the key in the window until the program has ended; its exit
+        status. A key pressed while the window is still being set up can be
+        lost, so it is pressed again after a while."""
+        for _ in range(attempts):
+            self.press(window, key)
+            try:
+                return process.wait(timeout=3)
+            except subprocess.TimeoutExpired:
+                continue
+        process.kill()
+        raise TimeoutError(f"the program did not end after {attempts} presses of {key}")
+
     def screenshot(self, path: str) -> None:
         os.makedirs(os.path.dirname(path), exist_ok=True)
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True,

@@ -52,9 +52,12 @@ class CaseFolder:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str) -> List[str]:
+def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
+          posix: bool = True) -> List[str]:
     """The ways in which one run went wrong; empty when it went right."""
     problems = []
+    if posix and case.os_message not in stderr:
+        problems.append(f"stderr {stderr!r} lacks {case.os_message!r}")
     if notice != case.notice:
         problems.append(f"notice {notice!r}, expected {case.notice!r}")
     expected_status = 0 if case.notice == DONE else 1

@@ -34,7 +34,7 @@ def run_case(screen, case, program, shots, key, shot):
             problems.append("data2.dat not complete while the completion dialog is up")
         if shot:
             screen.screenshot(os.path.join(shots, shot))
-        screen.press(window, key)
+        screen.dismiss(process, window, key)
         stdout, stderr = process.communicate(timeout=30)
         if stdout:
             problems.append(f"printed {stdout!r} besides showing the dialog")

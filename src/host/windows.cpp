@@ -1,0 +1,240 @@
+// The Windows side of the platform seam, and the program's entry point there.
+// Files are read and written as bytes, without any code page conversion.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "failure.h"
+#include "host/host.h"
+#include "run_conversion.h"
+
+namespace host {
+namespace {
+
+std::wstring widen(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+std::string narrow(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  std::string utf8(static_cast<std::size_t>(
+                       WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
+                   '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()),
+                      nullptr, nullptr);
+  return utf8;
+}
+
+std::string message_of(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = length != 0 ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+  LocalFree(text);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
+    message.pop_back();
+  }
+  return narrow(message);
+}
+
+[[noreturn]] void fail_with_error(const std::string& path, DWORD error) {
+  throw Module1::Failure(path + ": " + message_of(error));
+}
+
+// Paths longer than MAX_PATH need the extended-length prefix on systems where
+// long paths are not enabled for every program.
+std::wstring system_path(const std::string& path) {
+  std::wstring wide = widen(path);
+  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
+  return L"\\\\?\\" + wide;
+}
+
+// Owns a file handle; closes it quietly when the file was not closed on purpose.
+class Handle {
+ public:
+  Handle(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  [[nodiscard]] HANDLE get() const { return handle_; }
+  [[nodiscard]] const std::string& path() const { return path_; }
+  HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+
+  void close() {
+    if (CloseHandle(release()) == 0) fail_with_error(path_, GetLastError());
+  }
+
+ private:
+  HANDLE handle_;
+  std::string path_;
+};
+
+BY_HANDLE_FILE_INFORMATION information_of(const Handle& file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileInformationByHandle(file.get(), &information) == 0) {
+    fail_with_error(file.path(), GetLastError());
+  }
+  return information;
+}
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {information.dwVolumeSerialNumber,
+          (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+bool is_disk_file(const Handle& file) { return GetFileType(file.get()) == FILE_TYPE_DISK; }
+
+// Largest piece handed to one ReadFile or WriteFile call.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+class WindowsInputFile final : public InputFile {
+ public:
+  WindowsInputFile(HANDLE handle, const std::string& path, FileIdentity identity)
+      : file_(handle, path), identity_(identity) {}
+
+  std::size_t read(char* buffer, std::size_t capacity) override {
+    DWORD count = 0;
+    const auto wanted = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
+    if (ReadFile(file_.get(), buffer, wanted, &count, nullptr) == 0) {
+      fail_with_error(file_.path(), GetLastError());
+    }
+    return count;
+  }
+
+  void close() override { file_.close(); }
+  [[nodiscard]] FileIdentity identity() const override { return identity_; }
+
+ private:
+  Handle file_;
+  FileIdentity identity_;
+};
+
+class WindowsOutputFile final : public OutputFile {
+ public:
+  WindowsOutputFile(HANDLE handle, const std::string& path) : file_(handle, path) {}
+
+  void write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      DWORD count = 0;
+      const auto piece = static_cast<DWORD>(std::min(size, kMaxTransfer));
+      if (WriteFile(file_.get(), data, piece, &count, nullptr) == 0) {
+        fail_with_error(file_.path(), GetLastError());
+      }
+      if (count == 0) fail_with_error(file_.path(), ERROR_WRITE_FAULT);
+      data += count;
+      size -= count;
+    }
+  }
+
+  // Commits the written data, so that an error the system deferred (a full
+  // disk, a lost network share) is reported now.
+  void flush() override {
+    if (is_disk_file(file_) && FlushFileBuffers(file_.get()) == 0) {
+      fail_with_error(file_.path(), GetLastError());
+    }
+  }
+
+  void close() override { file_.close(); }
+
+ private:
+  Handle file_;
+};
+
+class WindowsHost final : public Host {
+ public:
+  std::string program_directory() override {
+    std::wstring executable(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length =
+          GetModuleFileNameW(nullptr, executable.data(), static_cast<DWORD>(executable.size()));
+      if (length == 0) fail_with_error("program file name", GetLastError());
+      if (length < executable.size()) {
+        executable.resize(length);
+        break;
+      }
+      executable.resize(executable.size() * 2);  // truncated: try a larger buffer
+    }
+    return narrow(executable.substr(0, executable.find_last_of(L"\\/")));
+  }
+
+  [[nodiscard]] char path_separator() const override { return '\\'; }
+
+  std::unique_ptr<InputFile> open_input(const std::string& path) override {
+    Handle file(CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+                path);
+    if (file.get() == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
+    const BY_HANDLE_FILE_INFORMATION information = information_of(file);
+    if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      throw Module1::Failure(path + ": not a regular file");
+    }
+    return std::make_unique<WindowsInputFile>(file.release(), path, identity_of(information));
+  }
+
+  std::unique_ptr<OutputFile> open_output(const std::string& path,
+                                          const InputFile& input) override {
+    // Opened without truncation, so that an existing file is checked before
+    // anything in it is lost.
+    Handle file(CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+                path);
+    if (file.get() == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
+    if (GetLastError() == ERROR_ALREADY_EXISTS) empty_existing_output(file, input);
+    return std::make_unique<WindowsOutputFile>(file.release(), path);
+  }
+
+  void show_notice(std::string_view text) override {
+    MessageBoxW(nullptr, widen(text).c_str(), L"renumber", MB_OK);
+  }
+
+  // Standard error exists when the program was started with it redirected (a
+  // GUI program has no console of its own).
+  void report_cause(std::string_view cause) override {
+    const HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
+    if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return;
+    const std::string line = "renumber: " + std::string(cause) + "\n";
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(error_output, &mode) != 0) {
+      const std::wstring wide = widen(line);
+      WriteConsoleW(error_output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+      WriteFile(error_output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+  }
+
+ private:
+  static void empty_existing_output(const Handle& file, const InputFile& input) {
+    const BY_HANDLE_FILE_INFORMATION information = information_of(file);
+    if (identity_of(information) == input.identity()) {
+      throw Module1::Failure(file.path() + ": is the input file itself; not overwritten");
+    }
+    if (!is_disk_file(file)) return;  // a device has nothing to empty
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      fail_with_error(file.path(), ERROR_ACCESS_DENIED);
+    }
+    if (SetEndOfFile(file.get()) == 0) fail_with_error(file.path(), GetLastError());
+  }
+};
+
+}  // namespace
+}  // namespace host
+
+int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*command_line*/,
+                    int /*show*/) {
+  host::WindowsHost host;
+  return Module1::run_conversion(host) == Module1::Outcome::completed ? 0 : 1;
+}
