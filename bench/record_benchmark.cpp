@@ -13,12 +13,14 @@ namespace {
 
 // Lines like those of the generated data: 8 quoted fields, CP932 text.
 std::vector<std::string> typical_lines() {
-  std::vector<std::string> lines;
+  constexpr int kLines = 64;
   const char* codes[] = {"99", "5", "77", "16", "0", "", "19", "05"};
-  for (int i = 0; i < 64; ++i) {
+  std::vector<std::string> lines;
+  lines.reserve(kLines);
+  for (int i = 0; i < kLines; ++i) {
     lines.push_back("\"K" + std::to_string(10000000 + i) +
                     "\",\"\x8d\xb2\x93\xa1 \x88\xea\x98\x59\",\"\x89\x63\x8b\xc6\x95\x94\",\"" +
-                    codes[i % 8] + "\",\"2019/04/17\",\"" + std::to_string(1234567 + i * 7919) +
+                    codes[i % 8] + R"(","2019/04/17",")" + std::to_string(1234567 + i * 7919) +
                     "\",\"\x97\x5c\x92\xe8\x95\x5c\x82\xf0\x8a\x6d\x94\x46\",\"A\"");
   }
   return lines;
@@ -28,7 +30,8 @@ void BM_SplitRecord(benchmark::State& state) {
   const std::vector<std::string> lines = typical_lines();
   Module1::FieldList fields;
   std::size_t bytes = 0;
-  for (auto _ : state) {
+  for (auto iteration : state) {
+    (void)iteration;
     for (const std::string& line : lines) {
       Module1::split_record(line, fields);
       benchmark::DoNotOptimize(fields.data());
@@ -45,7 +48,8 @@ void BM_JoinRecord(benchmark::State& state) {
   std::vector<Module1::FieldList> split(lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) Module1::split_record(lines[i], split[i]);
   std::string output;
-  for (auto _ : state) {
+  for (auto iteration : state) {
+    (void)iteration;
     for (const Module1::FieldList& fields : split) {
       Module1::join_record(fields, "18", output);
       benchmark::DoNotOptimize(output.data());
@@ -58,7 +62,8 @@ BENCHMARK(BM_JoinRecord);
 void BM_Recode(benchmark::State& state) {
   const std::vector<std::string> codes = {"99", "5", "77", "16", "0", "", "19", "05", "18", "1"};
   std::string_view carried;
-  for (auto _ : state) {
+  for (auto iteration : state) {
+    (void)iteration;
     for (const std::string& code : codes) {
       carried = Module1::recode(code, carried);
       benchmark::DoNotOptimize(carried.data());

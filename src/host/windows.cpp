@@ -17,7 +17,9 @@ namespace {
 std::wstring widen(std::string_view utf8) {
   if (utf8.empty()) return {};
   const int size = static_cast<int>(utf8.size());
-  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
+  std::wstring wide(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
+      L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
   return wide;
 }
@@ -25,8 +27,8 @@ std::wstring widen(std::string_view utf8) {
 std::string narrow(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
-  std::string utf8(static_cast<std::size_t>(
-                       WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
+  std::string utf8(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), size,
+                                                                nullptr, 0, nullptr, nullptr)),
                    '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()),
                       nullptr, nullptr);
@@ -38,9 +40,11 @@ std::string message_of(DWORD error) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length != 0 ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+  std::wstring message =
+      length != 0 ? std::wstring(text, length) : L"error " + std::to_wstring(error);
   LocalFree(text);
-  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
+  while (!message.empty() &&
+         (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
     message.pop_back();
   }
   return narrow(message);
@@ -203,7 +207,7 @@ class WindowsHost final : public Host {
   // Standard error exists when the program was started with it redirected (a
   // GUI program has no console of its own).
   void report_cause(std::string_view cause) override {
-    const HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
+    HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
     if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return;
     const std::string line = "renumber: " + std::string(cause) + "\n";
     DWORD mode = 0;

@@ -22,12 +22,12 @@ TEST(Recode, EveryOldCodeGetsItsNewCode) {
 }
 
 TEST(Recode, TextThatIsNotExactlyAnOldCodeKeepsTheCarriedCode) {
-  const std::vector<std::string> near_misses = {
-      "05",  " 5", "5 ", "+5",  "5.0", "-0", "00", "20",           "21",     "98",
-      "100", "",   "a",  "5\"", "\"5", "0x5", "\xEF\xBC\x95",  // fullwidth 5 in UTF-8
-      "\x82\x54",                                                 // fullwidth 5 in CP932
-      std::string("5\0", 2),
-  };
+  const std::string fullwidth_5_utf8 = "\xEF\xBC\x95";
+  const std::string fullwidth_5_cp932 = "\x82\x54";
+  const std::string with_nul = std::string("5\0", 2);
+  std::vector<std::string> near_misses = {"05", " 5", "5 ",  "+5", "5.0", "-0",  "00",  "20",
+                                          "21", "98", "100", "",   "a",   "5\"", "\"5", "0x5"};
+  near_misses.insert(near_misses.end(), {fullwidth_5_utf8, fullwidth_5_cp932, with_nul});
   for (const std::string& code : near_misses) {
     EXPECT_EQ(Module1::recode(code, ""), "") << code;
     EXPECT_EQ(Module1::recode(code, "18"), "18") << code;

@@ -60,11 +60,14 @@ TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
       {"file ending in a lone CR", "ab\r", {"ab"}},
       {"file of one CR", "\r", {""}},
       {"file of one LF", "\n", {"\n"}},
-      {"NUL bytes are ordinary", std::string("a\0b\r\n\0", 6), {std::string("a\0b", 3), std::string(1, '\0')}},
+      {"NUL bytes are ordinary",
+       std::string("a\0b\r\n\0", 6),
+       {std::string("a\0b", 3), std::string(1, '\0')}},
   };
   for (const Case& c : cases) {
     for (std::size_t chunk = 1; chunk <= c.content.size() + 1; ++chunk) {
-      for (const std::size_t buffer_size : {std::size_t{2}, std::size_t{3}, std::size_t{8}, std::size_t{4096}}) {
+      for (const std::size_t buffer_size :
+           {std::size_t{2}, std::size_t{3}, std::size_t{8}, std::size_t{4096}}) {
         EXPECT_EQ(read_all(c.content, chunk, buffer_size), c.lines)
             << c.name << ", reads of " << chunk << ", buffer " << buffer_size;
       }
@@ -111,7 +114,8 @@ TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
   const std::vector<std::string> lines = {"", "a", "bcdefgh", std::string(40, 'l'), "", "z"};
   std::string expected;
   for (const std::string& line : lines) expected += line + "\r\n";
-  for (const std::size_t buffer_size : {std::size_t{2}, std::size_t{5}, std::size_t{9}, std::size_t{4096}}) {
+  for (const std::size_t buffer_size :
+       {std::size_t{2}, std::size_t{5}, std::size_t{9}, std::size_t{4096}}) {
     LimitedOutput file(1 << 20);
     host::LineWriter writer(file, buffer_size);
     for (const std::string& line : lines) writer.write_line(line);

@@ -60,7 +60,7 @@ class MemoryOutputFile final : public host::OutputFile {
 }  // namespace
 
 std::unique_ptr<host::InputFile> MemoryHost::open_input(const std::string& path) {
-  if (files.count(path) == 0) throw Module1::Failure(path + ": No such file or directory");
+  if (!files.contains(path)) throw Module1::Failure(path + ": No such file or directory");
   record("open " + file_name(path));
   return std::make_unique<MemoryInputFile>(*this, path);
 }

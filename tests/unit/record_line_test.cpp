@@ -45,7 +45,8 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
       {"empty line has no fields", "", {}},
       {"no separator is one field", "abc", {"abc"}},
       {"lone quote", "\"", {"\""}},
-      {"quotes stay on the outer fields", R"("A01","x","y","5","z")",
+      {"quotes stay on the outer fields",
+       R"("A01","x","y","5","z")",
        {"\"A01", "x", "y", "5", "z\""}},
       {"adjacent separators give an empty field", R"("a","","c")", {"\"a", "", "c\""}},
       {"separator at the end gives an empty last field", R"("a","b",")", {"\"a", "b", ""}},
@@ -55,10 +56,12 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
       {"comma between letters stays", R"("a,b","c")", {"\"a,b", "c\""}},
       {"quote and comma without a second quote stays", R"("a",b","c")", {"\"a\",b", "c\""}},
       {"comma then quote without a first quote stays", R"("a,"b","c")", {"\"a,\"b", "c\""}},
-      {"doubled quotes get no special meaning", R"("a""","b")", {"\"a\"\"", "b\""}},
-      {"spaces are kept", R"( "a" , "b" )", {" \"a\" , \"b\" "}},
+      {"doubled quotes get no special meaning", R"("a""","b")", {R"("a"")", R"(b")"}},
+      {"spaces are kept", R"( "a" , "b" )", {R"( "a" , "b" )"}},
       {"line feed is an ordinary byte", "\"a\n\",\"b\n\"", {"\"a\n", "b\n\""}},
-      {"NUL bytes are ordinary", std::string("\"\0\",\"\0\"", 7), {std::string("\"\0", 2), std::string("\0\"", 2)}},
+      {"NUL bytes are ordinary",
+       std::string("\"\0\",\"\0\"", 7),
+       {std::string("\"\0", 2), std::string("\0\"", 2)}},
   };
   for (const SplitCase& c : cases) {
     EXPECT_EQ(split(c.line), c.fields) << c.name;

@@ -45,14 +45,15 @@ TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
             "\"A02\",\"x\",\"y\",\"1\",\"z\"\r\n"
             "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"18\",\"z\"\r\n");
   // Input closed, output checked, notice shown, and only then the output closed.
-  EXPECT_EQ(host.events, (std::vector<std::string>{"open data.dat", "open data2.dat",
-                                                   "close data.dat", "flush data2.dat", kDone,
-                                                   "close data2.dat"}));
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"open data.dat", "open data2.dat", "close data.dat",
+                                      "flush data2.dat", kDone, "close data2.dat"}));
   EXPECT_TRUE(host.causes.empty());
 }
 
 TEST(RunConversion, UnknownFirstCodeLeavesTheCodeFieldEmpty) {
-  MemoryHost host = host_with_input("\"a\",\"b\",\"c\",\"20\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\"");
+  MemoryHost host =
+      host_with_input("\"a\",\"b\",\"c\",\"20\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\"");
   EXPECT_EQ(Module1::run_conversion(host), Outcome::completed);
   EXPECT_EQ(output_of(host), "\"a\",\"b\",\"c\",\"\",\"e\"\r\n\"a\",\"b\",\"c\",\"6\",\"e\"\r\n");
 }
@@ -98,7 +99,8 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
 
 TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
   const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"0\",\"e\"\r\n";
-  const std::string full_output = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n\"a\",\"b\",\"c\",\"0\",\"e\"\r\n";
+  const std::string full_output =
+      "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n\"a\",\"b\",\"c\",\"0\",\"e\"\r\n";
   struct Case {
     const char* name;
     void (*arrange)(MemoryHost&);
@@ -121,14 +123,14 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
     EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.name;
     EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)}) << c.name;
     EXPECT_EQ(host.causes, std::vector<std::string>{c.cause}) << c.name;
-    if (host.files.count(MemoryHost::kOutput) != 0) {
+    if (host.files.contains(MemoryHost::kOutput)) {
       EXPECT_EQ(full_output.rfind(output_of(host), 0), 0U) << c.name << ": not a prefix";
     }
   }
 }
 
 TEST(RunConversion, OutputCloseErrorAfterTheNoticeStillFailsTheRun) {
-  MemoryHost host = host_with_input("\"a\",\"b\",\"c\",\"5\",\"e\"");
+  MemoryHost host = host_with_input(R"("a","b","c","5","e")");
   host.output_close_fails = true;
   EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
   EXPECT_EQ(host.notices(), (std::vector<std::string>{std::string(kCompletionNotice),
