@@ -33,7 +33,10 @@ struct stat stat_of(int fd, const std::string& path) {
 // Opens without blocking, so that a FIFO without a partner cannot hang the
 // run, then switches the descriptor back to blocking I/O.
 int open_descriptor(const std::string& path, int flags, mode_t mode = 0) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+  } while (fd < 0 && errno == EINTR);
   if (fd < 0) return fd;
   const int status_flags = fcntl(fd, F_GETFL);
   if (status_flags < 0 || fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK) != 0) {
@@ -186,7 +189,11 @@ class PosixHost final : public Host {
     if (!S_ISREG(status.st_mode)) return;  // a device or pipe has nothing to empty
     // Without any write permission bit the file is read-only, for root too.
     if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) fail_with_errno(path, EACCES);
-    if (::ftruncate(fd, 0) != 0) fail_with_errno(path, errno);
+    int truncated = 0;
+    do {
+      truncated = ::ftruncate(fd, 0);
+    } while (truncated != 0 && errno == EINTR);
+    if (truncated != 0) fail_with_errno(path, errno);
   }
 };
 
