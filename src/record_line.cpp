@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "failure.h"
 
@@ -16,13 +17,20 @@ constexpr std::size_t kBlockSize = 64;  // bytes scanned per bit mask
 static_assert(std::endian::native == std::endian::little,
               "the byte scan below numbers bytes from the low end of a word");
 
-// The bytes of the line from `offset` on, eight at a time, zeros past its end.
-std::uint64_t word_at(std::string_view line, std::size_t offset) {
+// The line's bytes from `at` on, at most eight, as one word, zeros after them.
+std::uint64_t word_at(std::string_view line, std::size_t at) {
   std::uint64_t word = 0;
-  if (offset + kWordSize <= line.size()) {
-    std::memcpy(&word, line.data() + offset, kWordSize);  // one load, not a call
-  } else if (offset < line.size()) {
-    std::memcpy(&word, line.data() + offset, line.size() - offset);
+  const std::size_t count = std::min(kWordSize, line.size() - at);
+  if (count == kWordSize) {
+    std::memcpy(&word, line.data() + at, kWordSize);  // one load, not a call
+  } else if (line.size() >= kWordSize) {
+    // The line's last eight bytes, shifted so that the ones before `at` fall off.
+    std::memcpy(&word, line.data() + line.size() - kWordSize, kWordSize);
+    word >>= 8 * (kWordSize - count);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      word |= std::uint64_t{static_cast<unsigned char>(line[at + i])} << (8 * i);
+    }
   }
   return word;
 }
@@ -39,12 +47,14 @@ std::uint64_t comma_bits_of_word(std::uint64_t word) {
   return ((marks >> 7) * kGather) >> 56;
 }
 
-// Bit i set when byte i of the 64 bytes from `offset` is a comma. Scanning a
-// whole block before looking at any comma keeps the branches predictable.
+// Bit i set when byte i of the (at most 64) bytes of the line from `offset`
+// is a comma. Scanning a whole block before looking at any comma keeps the
+// branches predictable.
 std::uint64_t comma_bits(std::string_view line, std::size_t offset) {
+  const std::size_t end = std::min(line.size(), offset + kBlockSize);
   std::uint64_t bits = 0;
-  for (std::size_t word = 0; word < kBlockSize / kWordSize; ++word) {
-    bits |= comma_bits_of_word(word_at(line, offset + word * kWordSize)) << (word * 8);
+  for (std::size_t at = offset; at < end; at += kWordSize) {
+    bits |= comma_bits_of_word(word_at(line, at)) << (at - offset);
   }
   return bits;
 }
@@ -95,7 +105,7 @@ std::string_view code_field(const FieldList& fields) {
   return fields[kCodeFieldPosition];
 }
 
-void join_record(const FieldList& fields, std::string_view carried_code, std::string& line) {
+LinePieces join_record(const FieldList& fields, std::string_view carried_code) {
   const std::size_t count = fields.size();
   if (count <= kCodeFieldPosition + 1) throw Failure::record(too_few_fields(count));
   if (count > kMaxFields) {
@@ -104,16 +114,12 @@ void join_record(const FieldList& fields, std::string_view carried_code, std::st
   }
   assert(fields_lie_in_one_line(fields));
 
-  // The fields still lie in their line, joined by separators, so the output
-  // is that line with the code field's bytes replaced.
   const std::string_view code = fields[kCodeFieldPosition];
   const char* const first = fields.front().data();
-  const char* const last_end = fields.back().data() + fields.back().size();
   const char* const code_end = code.data() + code.size();
-  line.clear();
-  line.append(first, code.data());
-  line.append(carried_code);
-  line.append(code_end, last_end);
+  const char* const last_end = fields.back().data() + fields.back().size();
+  return {std::string_view(first, static_cast<std::size_t>(code.data() - first)), carried_code,
+          std::string_view(code_end, static_cast<std::size_t>(last_end - code_end))};
 }
 
 }  // namespace Module1

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,11 +29,15 @@ void split_record(std::string_view line, FieldList& fields);
 // The code field of a split record. Fails for a record of fewer than four fields.
 std::string_view code_field(const FieldList& fields);
 
+// An output line as consecutive pieces: written one after the other, they
+// are the line. The pieces view the input line and the carried code, so the
+// line is copied once, straight to where it is written.
+using LinePieces = std::array<std::string_view, 3>;
+
 // Builds the output line: the fields joined again by the separator, with the
-// carried code in place of the code field. Fails, writing nothing, for fewer
-// than five fields or more than kMaxFields. The result replaces `line`.
-// The fields are those that split_record gave, and their line is still alive:
-// the join copies the line around the code field in one piece.
-void join_record(const FieldList& fields, std::string_view carried_code, std::string& line);
+// carried code in place of the code field. Fails for fewer than five fields or
+// more than kMaxFields. The fields are those that split_record gave, and their
+// line is still alive: around the code field the output is that line itself.
+LinePieces join_record(const FieldList& fields, std::string_view carried_code);
 
 }  // namespace Module1

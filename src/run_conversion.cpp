@@ -57,13 +57,11 @@ Outcome run_conversion(host::Host& host) {
     host::LineReader input(*input_file);
     std::string_view carried_code;
     FieldList fields;
-    std::string output_line;
     while (!input.at_end()) {
       ++line_number;
       split_record(input.read_line(), fields);
       carried_code = recode(code_field(fields), carried_code);
-      join_record(fields, carried_code, output_line);
-      output->write_line(output_line);
+      output->write_line(join_record(fields, carried_code));
     }
     input_file->close();
 

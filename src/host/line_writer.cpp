@@ -9,20 +9,25 @@ namespace host {
 LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size) {}
 
-void LineWriter::write_line(std::string_view line) {
+void LineWriter::write_line(std::span<const std::string_view> pieces) {
   static constexpr std::string_view kTerminator = "\r\n";
-  if (line.size() + kTerminator.size() > capacity_ - used_) {
+  std::size_t size = kTerminator.size();
+  for (const std::string_view piece : pieces) size += piece.size();
+  if (size > capacity_ - used_) {
     write_buffer();
-    if (line.size() + kTerminator.size() > capacity_) {
-      write_through(line.data(), line.size());
+    if (size > capacity_) {  // a line larger than the buffer goes straight to the file
+      for (const std::string_view piece : pieces) write_through(piece.data(), piece.size());
       write_through(kTerminator.data(), kTerminator.size());
       return;
     }
   }
-  std::memcpy(buffer_.get() + used_, line.data(), line.size());
-  used_ += line.size();
-  std::memcpy(buffer_.get() + used_, kTerminator.data(), kTerminator.size());
-  used_ += kTerminator.size();
+  for (const std::string_view piece : pieces) append(piece);
+  append(kTerminator);
+}
+
+void LineWriter::append(std::string_view bytes) {
+  std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+  used_ += bytes.size();
 }
 
 void LineWriter::flush() {

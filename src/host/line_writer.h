@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "host/host.h"
@@ -17,7 +18,9 @@ class LineWriter {
 
   explicit LineWriter(OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
 
-  void write_line(std::string_view line);
+  // Writes the pieces one after the other, then the terminator.
+  void write_line(std::span<const std::string_view> pieces);
+  void write_line(std::string_view line) { write_line({&line, 1}); }
   // Hands every buffered line to the file and has the file check that it
   // reached the system. Throws on any error.
   void flush();
@@ -26,6 +29,7 @@ class LineWriter {
   void keep_written_lines() noexcept;
 
  private:
+  void append(std::string_view bytes);
   void write_buffer();
   void write_through(const char* data, std::size_t size);
 

@@ -125,6 +125,18 @@ TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
   }
 }
 
+TEST(LineWriter, WritesALineGivenInPiecesAsOneLine) {
+  const std::vector<std::string_view> pieces = {"\"a\",\"b\",\"c\",\"", "16", "\",\"e\""};
+  for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{4096}}) {
+    LimitedOutput file(1 << 20);
+    host::LineWriter writer(file, buffer_size);
+    writer.write_line(pieces);
+    writer.write_line(std::vector<std::string_view>{"", "", ""});
+    writer.flush();
+    EXPECT_EQ(file.content, "\"a\",\"b\",\"c\",\"16\",\"e\"\r\n\r\n") << "buffer " << buffer_size;
+  }
+}
+
 TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
   LimitedOutput file(1 << 20);
   host::LineWriter writer(file, 64);
