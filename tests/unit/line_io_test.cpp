@@ -126,7 +126,7 @@ TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
 }
 
 TEST(LineWriter, WritesALineGivenInPiecesAsOneLine) {
-  const std::vector<std::string_view> pieces = {"\"a\",\"b\",\"c\",\"", "16", "\",\"e\""};
+  const std::vector<std::string_view> pieces = {R"("a","b","c",")", "16", R"(","e")"};
   for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{4096}}) {
     LimitedOutput file(1 << 20);
     host::LineWriter writer(file, buffer_size);
