@@ -7,5 +7,4 @@ cd "$(dirname "$0")/.."
 cmake --workflow --preset default
 cmake --workflow --preset asan
 cmake --workflow --preset fuzz
-cmake --preset windows >/dev/null
 tests/static_checks.sh
