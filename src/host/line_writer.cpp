@@ -26,6 +26,7 @@ void LineWriter::write_line(std::span<const std::string_view> pieces) {
 }
 
 void LineWriter::append(std::string_view bytes) {
+  if (bytes.empty()) return;  // an empty view may have no data pointer at all
   std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
 }

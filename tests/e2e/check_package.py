@@ -8,6 +8,8 @@ import sys
 import tarfile
 import zipfile
 
+from harness import report
+
 
 def members(archive: str):
     if archive.endswith(".zip"):
@@ -21,17 +23,13 @@ def main():
     build, archive_name, program = sys.argv[1:4]
     if subprocess.run(["cpack", "--config", "CPackConfig.cmake"], cwd=build,
                       stdout=subprocess.DEVNULL).returncode != 0:
-        print("0 passed, 1 failed")
-        return 1
+        return report([(f"cpack makes {archive_name}", ["cpack failed"])])
     archive = os.path.join(build, archive_name)
     folder = archive_name.rsplit(".", 2 if archive_name.endswith(".tar.gz") else 1)[0]
     found = members(archive)
-    problems = [f"{name} missing" for name in (program, "README.md", "data.dat")
+    problems = [f"{name} missing (has {sorted(found)})" for name in (program, "README.md", "data.dat")
                 if f"{folder}/{name}" not in found]
-    for problem in problems:
-        print(f"FAIL {problem} in {archive_name} (has {sorted(found)})")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    return 1 if problems else 0
+    return report([(f"{archive_name} holds the program, README.md and data.dat", problems)])
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ import subprocess
 import sys
 
 from desktop import require
+from harness import report
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll"}
 JAPANESE = "--language=1041"
@@ -81,11 +82,7 @@ def check(program: str):
 
 def main():
     require("wrestool", "x86_64-w64-mingw32-objdump")
-    problems = check(sys.argv[1])
-    for problem in problems:
-        print(f"FAIL {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    return 1 if problems else 0
+    return report([("the Windows program carries what it should", check(sys.argv[1]))])
 
 
 if __name__ == "__main__":

@@ -41,15 +41,30 @@ class Xvfb:
         done = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
         return done.stdout.strip()
 
-    def wait_for_window(self, title: str, timeout: float = 60) -> str:
-        """The id of the visible window of that exact title, once it is there."""
+    def wait_for_window(self, title: str, process, timeout: float = 60) -> str:
+        """The id of the visible window of that exact title, once the process
+        shows it; an error when the process ends first or takes too long.
+
+        One xdotool waits on one connection: a client connecting again and
+        again can crowd out the program's own connection to the server."""
+        search = subprocess.Popen(
+            ["xdotool", "search", "--sync", "--onlyvisible", "--name", f"^{title}$"],
+            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self._xdotool("search", "--onlyvisible", "--name", f"^{title}$").split()
-            if found:
-                return found[0]
-            time.sleep(0.2)
-        raise TimeoutError(f"no window titled {title!r} within {timeout} s")
+        try:
+            while search.poll() is None:
+                if process.poll() is not None:
+                    raise RuntimeError(f"the program ended (status {process.returncode}) "
+                                       f"without a window titled {title!r}")
+                if time.monotonic() > deadline:
+                    process.kill()
+                    raise TimeoutError(f"no window titled {title!r} within {timeout} s")
+                time.sleep(0.1)
+            return search.stdout.read().split()[0]
+        finally:
+            if search.poll() is None:
+                search.kill()
+                search.wait()
 
     def has_window(self, title: str) -> bool:
         return bool(self._xdotool("search", "--onlyvisible", "--name", f"^{title}$"))

@@ -27,7 +27,11 @@ def run_case(screen, case, program, shots, key, shot):
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
         problems = []
-        window = screen.wait_for_window("renumber")
+        try:
+            window = screen.wait_for_window("renumber", process)
+        except (RuntimeError, TimeoutError) as error:
+            stdout, stderr = process.communicate(timeout=30)
+            return [str(error), f"stdout {stdout!r}", f"stderr {stderr[-2000:]!r}"]
         if process.poll() is not None:
             problems.append("the program ended while its dialog was up")
         if case.notice == DONE and folder.read("data2.dat") != case.output:

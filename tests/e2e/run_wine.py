@@ -81,7 +81,7 @@ def run_case(screen, prefix, case, program, shots):
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=err)
             problems = []
-            window = screen.wait_for_window("renumber")
+            window = screen.wait_for_window("renumber", process)
             if case.notice == DONE and folder.read("data2.dat") != case.output:
                 problems.append("data2.dat not complete while the message box is up")
             if case.name in SHOTS:
