@@ -177,10 +177,10 @@ class WindowsHost final : public Host {
   [[nodiscard]] char path_separator() const override { return '\\'; }
 
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
-    Handle file(CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
-                path);
-    if (file.get() == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
+    const HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
+    Handle file(handle, path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
@@ -192,11 +192,13 @@ class WindowsHost final : public Host {
                                           const InputFile& input) override {
     // Opened without truncation, so that an existing file is checked before
     // anything in it is lost.
-    Handle file(CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
-                path);
-    if (file.get() == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
-    if (GetLastError() == ERROR_ALREADY_EXISTS) empty_existing_output(file, input);
+    const HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD opened =
+        GetLastError();  // tells whether the file existed; read before anything else
+    if (handle == INVALID_HANDLE_VALUE) fail_with_error(path, opened);
+    Handle file(handle, path);
+    if (opened == ERROR_ALREADY_EXISTS) empty_existing_output(file, input);
     return std::make_unique<WindowsOutputFile>(file.release(), path);
   }
 
