@@ -177,8 +177,8 @@ class WindowsHost final : public Host {
   [[nodiscard]] char path_separator() const override { return '\\'; }
 
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
-    const HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
     Handle file(handle, path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
@@ -192,8 +192,8 @@ class WindowsHost final : public Host {
                                           const InputFile& input) override {
     // Opened without truncation, so that an existing file is checked before
     // anything in it is lost.
-    const HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD opened =
         GetLastError();  // tells whether the file existed; read before anything else
     if (handle == INVALID_HANDLE_VALUE) fail_with_error(path, opened);
