@@ -188,7 +188,9 @@ class PosixHost final : public Host {
     }
     if (!S_ISREG(status.st_mode)) return;  // a device or pipe has nothing to empty
     // Without any write permission bit the file is read-only, for root too.
-    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) fail_with_errno(path, EACCES);
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+      throw Module1::Failure(path + ": read-only file; not overwritten");
+    }
     int truncated = 0;
     do {
       truncated = ::ftruncate(fd, 0);

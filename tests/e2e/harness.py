@@ -56,7 +56,8 @@ def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
           posix: bool = True) -> List[str]:
     """The ways in which one run went wrong; empty when it went right."""
     problems = []
-    if posix and case.os_message not in stderr:
+    wordings = case.os_message if isinstance(case.os_message, tuple) else (case.os_message,)
+    if posix and not any(wording in stderr for wording in wordings):
         problems.append(f"stderr {stderr!r} lacks {case.os_message!r}")
     if notice != case.notice:
         problems.append(f"notice {notice!r}, expected {case.notice!r}")
