@@ -51,9 +51,16 @@ std::uint64_t comma_bits_of_word(std::uint64_t word) {
 // is a comma. Scanning a whole block before looking at any comma keeps the
 // branches predictable.
 std::uint64_t comma_bits(std::string_view line, std::size_t offset) {
-  const std::size_t end = std::min(line.size(), offset + kBlockSize);
   std::uint64_t bits = 0;
-  for (std::size_t at = offset; at < end; at += kWordSize) {
+  if (offset + kBlockSize <= line.size()) {  // a whole block: a fixed number of plain loads
+    for (std::size_t word = 0; word < kBlockSize / kWordSize; ++word) {
+      std::uint64_t bytes = 0;
+      std::memcpy(&bytes, line.data() + offset + word * kWordSize, kWordSize);
+      bits |= comma_bits_of_word(bytes) << (word * 8);
+    }
+    return bits;
+  }
+  for (std::size_t at = offset; at < line.size(); at += kWordSize) {
     bits |= comma_bits_of_word(word_at(line, at)) << (at - offset);
   }
   return bits;

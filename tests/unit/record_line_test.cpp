@@ -68,6 +68,37 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
   }
 }
 
+// Splitting the plain way: find the separator, cut, go on after it.
+std::vector<std::string> split_plainly(const std::string& line) {
+  std::vector<std::string> fields;
+  if (line.empty()) return fields;
+  std::size_t start = 0;
+  for (std::size_t at = line.find(Module1::kFieldSeparator); at != std::string::npos;
+       at = line.find(Module1::kFieldSeparator, start)) {
+    fields.push_back(line.substr(start, at - start));
+    start = at + Module1::kFieldSeparator.size();
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+TEST(SplitRecord, FindsSeparatorsAtEveryOffsetOfLongLines) {
+  // Lines of every length up to 200 bytes, with separators and look-alikes
+  // (a lone comma, a quote and comma) falling on every offset, so that word
+  // and block boundaries are crossed everywhere.
+  const std::string pieces[] = {R"(",")", "ab", ",", R"(",)", "\"", "x", R"(",",")"};
+  for (std::size_t seed = 0; seed < 7; ++seed) {
+    std::string line;
+    for (std::size_t step = 0; line.size() < 200; ++step) {
+      line += pieces[(seed + step * step) % std::size(pieces)];
+      for (std::size_t length = 0; length <= line.size(); ++length) {
+        const std::string prefix = line.substr(0, length);
+        ASSERT_EQ(split(prefix), split_plainly(prefix)) << prefix;
+      }
+    }
+  }
+}
+
 TEST(SplitRecord, ReusesTheListWithoutKeepingOldFields) {
   FieldList fields;
   Module1::split_record(R"("a","b","c","d","e")", fields);
