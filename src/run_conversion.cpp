@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cause_line.h"
 #include "code_table.h"
 #include "failure.h"
 #include "host/line_reader.h"
@@ -29,10 +30,21 @@ std::string describe(const Failure& failure, std::uint64_t line_number) {
          failure.what();
 }
 
+// The input as converted must be the input as it was opened: the same size
+// and modification time now as then, and every byte of that size read, no
+// more and no fewer. An export still being written, or a file appended to or
+// cut short during the run, fails here instead of passing for complete.
+void ensure_unchanged(const host::InputFile& input, const host::FileState& at_open,
+                      std::uint64_t bytes_read, const std::string& path) {
+  if (bytes_read != at_open.size || input.state() != at_open) {
+    throw Failure(path + " changed while it was read");
+  }
+}
+
 // The single failure path: names the cause on the diagnostic channel, keeps
 // the lines converted so far and shows the failure notice, whatever the cause.
 Outcome fail(host::Host& host, std::optional<host::LineWriter>& output, std::string_view cause) {
-  host.report_cause(cause);
+  host.report_cause(one_line(cause));
   if (output) output->keep_written_lines();
   host.show_notice(kFailureNotice);
   return Outcome::failed;
@@ -47,8 +59,9 @@ Outcome run_conversion(host::Host& host) {
   std::optional<host::LineWriter> output;
   std::uint64_t line_number = 0;
   try {
-    const std::unique_ptr<host::InputFile> input_file =
-        host.open_input(path_beside_program(host, kInputFileName));
+    const std::string input_path = path_beside_program(host, kInputFileName);
+    const std::unique_ptr<host::InputFile> input_file = host.open_input(input_path);
+    const host::FileState input_at_open = input_file->state();
     // Opened only once the input is open: a missing input leaves an old
     // output as it was.
     output_file = host.open_output(path_beside_program(host, kOutputFileName), *input_file);
@@ -63,11 +76,13 @@ Outcome run_conversion(host::Host& host) {
       carried_code = recode(code_field(fields), carried_code);
       output->write_line(join_record(fields, carried_code));
     }
-    input_file->close();
 
-    // Completion is announced only for output that has safely reached the
-    // system; the file itself is closed once the user has seen the notice.
+    // Completion is announced only for output that is on the storage device,
+    // converted from an input that did not change meanwhile; the output file
+    // itself is closed once the user has seen the notice.
     output->flush();
+    ensure_unchanged(*input_file, input_at_open, input.bytes_read(), input_path);
+    input_file->close();
     host.show_notice(kCompletionNotice);
     output_file->close();
     return Outcome::completed;

@@ -21,6 +21,15 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// What the system says of a file's content: when the content changes, so does
+// at least one of the two.
+struct FileState {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // modification time, in the system's own units
+
+  friend bool operator==(const FileState&, const FileState&) = default;
+};
+
 // A file opened for reading bytes.
 class InputFile {
  public:
@@ -30,6 +39,8 @@ class InputFile {
   virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
   virtual void close() = 0;
   [[nodiscard]] virtual FileIdentity identity() const = 0;
+  // The file's size and modification time as the system reports them now.
+  [[nodiscard]] virtual FileState state() const = 0;
 };
 
 // A file opened for writing bytes.
@@ -37,9 +48,16 @@ class OutputFile {
  public:
   virtual ~OutputFile() = default;
 
-  // Writes all `size` bytes or throws.
+  // Writes all `size` bytes or throws. A write that throws may have written
+  // part of them; size() tells how far it got.
   virtual void write(const char* data, std::size_t size) = 0;
-  // Makes sure that everything written so far has reached the system and
+  // The bytes written so far, counting those of a write that failed midway.
+  [[nodiscard]] virtual std::uint64_t size() const = 0;
+  // After a failure: cuts the file back to its first `size` bytes, as far as
+  // the system allows. Never throws; the failure already reported stays the
+  // one that counts.
+  virtual void cut_back(std::uint64_t size) noexcept = 0;
+  // Makes sure that everything written so far is on the storage device, and
   // reports any error the system deferred.
   virtual void flush() = 0;
   virtual void close() = 0;
@@ -57,8 +75,9 @@ class Host {
 
   // Opens an existing regular file for reading.
   virtual std::unique_ptr<InputFile> open_input(const std::string& path) = 0;
-  // Opens a file for writing, creating it or emptying it. Refuses — before
-  // anything is emptied — a file that is `input` itself or that is read-only.
+  // Opens a file for writing, creating it or emptying it, and holds it for
+  // this run alone until it is closed. Refuses — before anything is emptied —
+  // a file that another run holds, that is `input` itself or that is read-only.
   virtual std::unique_ptr<OutputFile> open_output(const std::string& path,
                                                   const InputFile& input) = 0;
 

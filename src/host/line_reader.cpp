@@ -75,6 +75,7 @@ bool LineReader::fill() {
     return false;
   }
   end_ += count;
+  bytes_read_ += count;
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -22,6 +23,8 @@ class LineReader {
   bool at_end();
   // The next line, without its terminator.
   std::string_view read_line();
+  // How many bytes the file has handed over so far.
+  [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   bool has_unread_bytes();
@@ -33,6 +36,7 @@ class LineReader {
   std::size_t capacity_;
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last byte read from the file
+  std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
   // The last line ended with a carriage return that was the last byte read
   // so far; a line feed at the start of the next read still belongs to it.

@@ -5,19 +5,30 @@
 #include "failure.h"
 
 namespace host {
+namespace {
+
+constexpr std::string_view kTerminator = "\r\n";
+
+// Bytes from the start of `lines` up to and including the last CR LF that
+// lies wholly within the first `reached` bytes.
+std::size_t whole_lines_within(std::string_view lines, std::size_t reached) {
+  const std::string_view written = lines.substr(0, reached);
+  const std::size_t terminator = written.rfind(kTerminator);
+  return terminator == std::string_view::npos ? 0 : terminator + kTerminator.size();
+}
+
+}  // namespace
 
 LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size) {}
 
 void LineWriter::write_line(std::span<const std::string_view> pieces) {
-  static constexpr std::string_view kTerminator = "\r\n";
   std::size_t size = kTerminator.size();
   for (const std::string_view piece : pieces) size += piece.size();
   if (size > capacity_ - used_) {
     write_buffer();
     if (size > capacity_) {  // a line larger than the buffer goes straight to the file
-      for (const std::string_view piece : pieces) write_through(piece.data(), piece.size());
-      write_through(kTerminator.data(), kTerminator.size());
+      write_long_line(pieces);
       return;
     }
   }
@@ -46,16 +57,40 @@ void LineWriter::keep_written_lines() noexcept {
 }
 
 void LineWriter::write_buffer() {
-  write_through(buffer_.get(), used_);
+  if (failed_) throw Module1::Failure("output: an earlier write failed");
+  if (used_ == 0) return;
+  const std::string_view lines(buffer_.get(), used_);
+  try {
+    file_.write(lines.data(), lines.size());
+  } catch (...) {
+    cut_back_after_failure(lines);
+    throw;
+  }
+  whole_lines_end_ += lines.size();
   used_ = 0;
 }
 
-void LineWriter::write_through(const char* data, std::size_t size) {
+void LineWriter::write_long_line(std::span<const std::string_view> pieces) {
   if (failed_) throw Module1::Failure("output: an earlier write failed");
-  if (size == 0) return;
-  failed_ = true;  // stays set if the write throws
-  file_.write(data, size);
-  failed_ = false;
+  try {
+    for (const std::string_view piece : pieces) {
+      if (!piece.empty()) file_.write(piece.data(), piece.size());
+    }
+    file_.write(kTerminator.data(), kTerminator.size());
+  } catch (...) {
+    cut_back_after_failure({});  // the line never reached the file whole
+    throw;
+  }
+  whole_lines_end_ = file_.size();
+}
+
+// The file holds the lines written whole before, then as much of
+// `unwritten_lines` as the failed write got through; only whole lines stay.
+void LineWriter::cut_back_after_failure(std::string_view unwritten_lines) noexcept {
+  failed_ = true;
+  const std::uint64_t reached = file_.size() - whole_lines_end_;
+  whole_lines_end_ += whole_lines_within(unwritten_lines, static_cast<std::size_t>(reached));
+  if (file_.size() != whole_lines_end_) file_.cut_back(whole_lines_end_);
 }
 
 }  // namespace host

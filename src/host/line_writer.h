@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -10,8 +11,12 @@
 namespace host {
 
 // Writes lines, each followed by a carriage return and a line feed, through a
-// buffer. Once a write to the file has failed nothing more is written, so the
-// file holds an exact prefix of the intended output.
+// buffer. When a write to the file fails, the file is cut back to the end of
+// the last line that reached it whole, and nothing more is written: the file
+// holds whole lines only, an exact prefix of the intended output.
+//
+// A line holds no carriage return (in this format one would have ended it),
+// so every CR LF in the output is the end of a line.
 class LineWriter {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
@@ -31,12 +36,14 @@ class LineWriter {
  private:
   void append(std::string_view bytes);
   void write_buffer();
-  void write_through(const char* data, std::size_t size);
+  void write_long_line(std::span<const std::string_view> pieces);
+  void cut_back_after_failure(std::string_view unwritten_lines) noexcept;
 
   OutputFile& file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
   std::size_t used_ = 0;
+  std::uint64_t whole_lines_end_ = 0;  // file size after the last line written whole
   bool failed_ = false;
 };
 

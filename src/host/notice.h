@@ -11,8 +11,9 @@ namespace host {
 // built in).
 bool show_dialog_notice(std::string_view text);
 
-// Prints the notice and a newline on standard output. When standard input is
-// a terminal, then waits for Enter (or the end of input).
+// Prints the notice and a newline on standard output. When standard input and
+// standard output are both a terminal, then waits for Enter (or the end of
+// input).
 void show_terminal_notice(std::string_view text);
 
 }  // namespace host

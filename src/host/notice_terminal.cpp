@@ -10,7 +10,9 @@ void show_terminal_notice(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
-  if (isatty(STDIN_FILENO) == 0) return;  // batch use: nobody to acknowledge it
+  // Only a user who sees the notice and can answer it is asked to: batch use,
+  // pipes and output redirected to a file end at once.
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) return;
   for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
   }
 }

@@ -1,6 +1,7 @@
 // The POSIX side of the platform seam, and the program's entry point there.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,22 @@ struct stat stat_of(int fd, const std::string& path) {
   struct stat status {};
   if (fstat(fd, &status) != 0) fail_with_errno(path, errno);
   return status;
+}
+
+// Retries a system call that a signal interrupted.
+template <typename Call>
+int retrying(Call call) {
+  int result = 0;
+  do {
+    result = call();
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Opens without blocking, so that a FIFO without a partner cannot hang the
@@ -92,14 +109,24 @@ class PosixInputFile final : public InputFile {
   void close() override { descriptor_.close(); }
   [[nodiscard]] FileIdentity identity() const override { return identity_; }
 
+  [[nodiscard]] FileState state() const override {
+    const struct stat status = stat_of(descriptor_.fd(), descriptor_.path());
+    return {static_cast<std::uint64_t>(status.st_size),
+            std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
+  }
+
  private:
   Descriptor descriptor_;
   FileIdentity identity_;
 };
 
+// A file being written. On a regular file the device writes start while the
+// conversion goes on, so that the sync before the completion notice waits for
+// little.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(int fd, const std::string& path) : descriptor_(fd, path) {}
+  PosixOutputFile(int fd, const std::string& path, bool regular, bool created)
+      : descriptor_(fd, path), regular_(regular), created_(created) {}
 
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
@@ -109,21 +136,61 @@ class PosixOutputFile final : public OutputFile {
       if (count == 0) fail_with_errno(descriptor_.path(), EIO);
       data += count;
       size -= static_cast<std::size_t>(count);
+      size_ += static_cast<std::uint64_t>(count);
     }
+    start_device_writes();
   }
 
-  // Every write went straight to the system. Closing a duplicate descriptor
-  // makes file systems that defer errors until close (NFS, for one) report
-  // them now, while the file itself stays open.
+  [[nodiscard]] std::uint64_t size() const override { return size_; }
+
+  void cut_back(std::uint64_t size) noexcept override {
+    if (!regular_) return;
+    retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size)); });
+  }
+
+  // Waits until every byte is on the device; when this run created the file,
+  // its directory entry too. Closing a duplicate descriptor first makes file
+  // systems that defer errors until close (NFS, for one) report them now,
+  // while the file itself stays open.
   void flush() override {
     const int duplicate = ::dup(descriptor_.fd());
     if (duplicate < 0 || ::close(duplicate) != 0) fail_with_errno(descriptor_.path(), errno);
+    if (!regular_) return;  // a device or pipe keeps nothing to sync
+    if (retrying([&] { return ::fdatasync(descriptor_.fd()); }) != 0) {
+      fail_with_errno(descriptor_.path(), errno);
+    }
+    if (created_) sync_directory();
   }
 
   void close() override { descriptor_.close(); }
 
  private:
+  // Asks the system to start writing the bytes written since the last call,
+  // without waiting for the device. Errors surface at the final sync.
+  void start_device_writes() {
+    static constexpr std::uint64_t kStep = std::uint64_t{8} << 20;
+    if (!regular_ || size_ - started_ < kStep) return;
+    ::sync_file_range(descriptor_.fd(), static_cast<off_t>(started_),
+                      static_cast<off_t>(size_ - started_), SYNC_FILE_RANGE_WRITE);
+    started_ = size_;
+  }
+
+  void sync_directory() {
+    const std::string directory = directory_of(descriptor_.path());
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) fail_with_errno(directory, errno);
+    Descriptor guard(fd, directory);
+    // Some file systems cannot sync a directory at all; theirs is not an error.
+    if (retrying([&] { return ::fsync(fd); }) != 0 && errno != EINVAL) {
+      fail_with_errno(directory, errno);
+    }
+  }
+
   Descriptor descriptor_;
+  bool regular_;
+  bool created_;
+  std::uint64_t size_ = 0;
+  std::uint64_t started_ = 0;  // bytes whose device writes have been started
 };
 
 class PosixHost final : public Host {
@@ -159,15 +226,21 @@ class PosixHost final : public Host {
 
   std::unique_ptr<OutputFile> open_output(const std::string& path,
                                           const InputFile& input) override {
-    // A file this run creates is new and writable. An existing one is opened
-    // without truncation and checked before anything in it is lost.
+    // Nothing in the file is emptied before this run holds it, and an existing
+    // file is checked before anything in it is lost.
     int fd = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
     const bool created = fd >= 0;
     if (!created && errno == EEXIST) fd = open_descriptor(path, O_WRONLY | O_CREAT, 0666);
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
-    if (!created) empty_existing_output(fd, path, input);
-    return std::make_unique<PosixOutputFile>(guard.release(), path);
+    hold_for_this_run(fd, path);
+    const struct stat status = stat_of(fd, path);
+    if (!created) refuse_to_overwrite(status, path, input);
+    const bool regular = S_ISREG(status.st_mode);
+    // Emptied even when this run created it: another run may have held and
+    // written it between its creation and the hold.
+    if (regular && retrying([&] { return ::ftruncate(fd, 0); }) != 0) fail_with_errno(path, errno);
+    return std::make_unique<PosixOutputFile>(guard.release(), path, regular, created);
   }
 
   void show_notice(std::string_view text) override {
@@ -179,30 +252,52 @@ class PosixHost final : public Host {
   }
 
  private:
-  static void empty_existing_output(int fd, const std::string& path, const InputFile& input) {
-    const struct stat status = stat_of(fd, path);
+  // An exclusive lock for as long as the file is open: a second run started
+  // meanwhile (a double double-click, two scripts) is refused instead of
+  // emptying the file under the first. Where the file system has no locks,
+  // the run goes on without one.
+  static void hold_for_this_run(int fd, const std::string& path) {
+    if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) return;
+    if (errno == EWOULDBLOCK) throw Module1::Failure(path + ": in use by another run");
+    if (errno != ENOLCK && errno != EINVAL && errno != EOPNOTSUPP) fail_with_errno(path, errno);
+  }
+
+  static void refuse_to_overwrite(const struct stat& status, const std::string& path,
+                                  const InputFile& input) {
     const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
                                 static_cast<std::uint64_t>(status.st_ino)};
     if (identity == input.identity()) {
       throw Module1::Failure(path + ": is the input file itself; not overwritten");
     }
-    if (!S_ISREG(status.st_mode)) return;  // a device or pipe has nothing to empty
     // Without any write permission bit the file is read-only, for root too.
-    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    if (S_ISREG(status.st_mode) && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
       throw Module1::Failure(path + ": read-only file; not overwritten");
     }
-    int truncated = 0;
-    do {
-      truncated = ::ftruncate(fd, 0);
-    } while (truncated != 0 && errno == EINTR);
-    if (truncated != 0) fail_with_errno(path, errno);
   }
 };
 
 }  // namespace
 }  // namespace host
 
+namespace {
+
+// Opens the null device on each of the standard descriptors that is closed.
+// Otherwise the data files would take those numbers, and a notice or a cause
+// line printed later would land inside data2.dat.
+bool open_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is taken, and every lower one is open.
+    if (::open("/dev/null", O_RDWR) != fd) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int main() {
+  // Without standard descriptors to spare, no data file is touched.
+  if (!open_standard_descriptors()) return 1;
   // A closed standard output must not kill the run while the notice is printed.
   std::signal(SIGPIPE, SIG_IGN);
   host::PosixHost host;

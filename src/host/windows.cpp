@@ -121,6 +121,14 @@ class WindowsInputFile final : public InputFile {
   void close() override { file_.close(); }
   [[nodiscard]] FileIdentity identity() const override { return identity_; }
 
+  [[nodiscard]] FileState state() const override {
+    const BY_HANDLE_FILE_INFORMATION information = information_of(file_);
+    const auto modified = (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
+                          information.ftLastWriteTime.dwLowDateTime;
+    return {(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+            static_cast<std::int64_t>(modified)};
+  }
+
  private:
   Handle file_;
   FileIdentity identity_;
@@ -134,13 +142,22 @@ class WindowsOutputFile final : public OutputFile {
     while (size > 0) {
       DWORD count = 0;
       const auto piece = static_cast<DWORD>(std::min(size, kMaxTransfer));
-      if (WriteFile(file_.get(), data, piece, &count, nullptr) == 0) {
-        fail_with_error(file_.path(), GetLastError());
-      }
+      const BOOL written = WriteFile(file_.get(), data, piece, &count, nullptr);
+      size_ += count;
+      if (written == 0) fail_with_error(file_.path(), GetLastError());
       if (count == 0) fail_with_error(file_.path(), ERROR_WRITE_FAULT);
       data += count;
       size -= count;
     }
+  }
+
+  [[nodiscard]] std::uint64_t size() const override { return size_; }
+
+  void cut_back(std::uint64_t size) noexcept override {
+    if (!is_disk_file(file_)) return;
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file_.get());
   }
 
   // Commits the written data, so that an error the system deferred (a full
@@ -155,6 +172,7 @@ class WindowsOutputFile final : public OutputFile {
 
  private:
   Handle file_;
+  std::uint64_t size_ = 0;
 };
 
 class WindowsHost final : public Host {
@@ -191,7 +209,8 @@ class WindowsHost final : public Host {
   std::unique_ptr<OutputFile> open_output(const std::string& path,
                                           const InputFile& input) override {
     // Opened without truncation, so that an existing file is checked before
-    // anything in it is lost.
+    // anything in it is lost. Shared for reading only: while this run holds
+    // the file, a second run cannot open it and fails with a sharing violation.
     HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD opened =

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ class ChunkedInput final : public host::InputFile {
   }
   void close() override {}
   [[nodiscard]] host::FileIdentity identity() const override { return {}; }
+  [[nodiscard]] host::FileState state() const override { return {content_.size(), 0}; }
 
  private:
   std::string content_;
@@ -99,6 +101,8 @@ class LimitedOutput final : public host::OutputFile {
     content.append(data, std::min(size, room));
     if (size > room) throw Module1::Failure("No space left on device");
   }
+  [[nodiscard]] std::uint64_t size() const override { return content.size(); }
+  void cut_back(std::uint64_t size) noexcept override { content.resize(size); }
   void flush() override { ++flushes; }
   void close() override {}
 
@@ -146,16 +150,48 @@ TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
   EXPECT_EQ(file.content, "abc\r\n");
 }
 
-TEST(LineWriter, AfterAFailedWriteTheFileHoldsAPrefixAndNothingMore) {
-  LimitedOutput file(7);
-  host::LineWriter writer(file, 4);
-  writer.write_line("abc");
-  EXPECT_THROW(writer.write_line("defgh"), Module1::Failure);
-  const std::string prefix = file.content;
-  EXPECT_EQ(prefix, std::string("abc\r\ndefgh\r\n").substr(0, 7));
-  writer.keep_written_lines();
+TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
+  // Lines with LF and lone quotes inside, some longer than the buffer; the
+  // disk fills at every possible byte.
+  const std::vector<std::string> lines = {
+      "abc", "d\nef", "", std::string(30, 'g'), "h\n", "ij", std::string(12, 'k')};
+  std::string all;
+  std::vector<std::size_t> line_ends = {0};
+  for (const std::string& line : lines) {
+    all += line + "\r\n";
+    line_ends.push_back(all.size());
+  }
+  for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{16}, std::size_t{4096}}) {
+    for (std::size_t space = 0; space < all.size(); ++space) {
+      LimitedOutput file(space);
+      host::LineWriter writer(file, buffer_size);
+      try {
+        for (const std::string& line : lines) writer.write_line(line);
+        writer.flush();
+        ADD_FAILURE() << "no failure with room for " << space << " bytes";
+      } catch (const Module1::Failure&) {
+      }
+      // The longest run of whole lines that fitted, whatever the buffering.
+      const std::string expected_kept =
+          all.substr(0, *std::prev(std::upper_bound(line_ends.begin(), line_ends.end(), space)));
+      const std::string context = "buffer " + std::to_string(buffer_size) + ", room for " +
+                                  std::to_string(space) + " bytes";
+      EXPECT_EQ(file.content, expected_kept) << context;
+      // Nothing more is written once a write has failed.
+      const std::string kept = file.content;
+      writer.keep_written_lines();
+      EXPECT_THROW(writer.flush(), Module1::Failure) << context;
+      EXPECT_EQ(file.content, kept) << context;
+    }
+  }
+}
+
+TEST(LineWriter, KeepsTheWholeLinesOfAFailedWriteThatGotPartWay) {
+  LimitedOutput file(13);
+  host::LineWriter writer(file, 4096);
+  for (const std::string_view line : {"ab", "cd", "ef", "gh"}) writer.write_line(line);
   EXPECT_THROW(writer.flush(), Module1::Failure);
-  EXPECT_EQ(file.content, prefix);
+  EXPECT_EQ(file.content, "ab\r\ncd\r\nef\r\n");  // 13 bytes reached the file; 12 are whole lines
 }
 
 }  // namespace

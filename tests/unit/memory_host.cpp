@@ -1,6 +1,7 @@
 #include "memory_host.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "failure.h"
 
@@ -13,17 +14,25 @@ class MemoryInputFile final : public host::InputFile {
   MemoryInputFile(MemoryHost& host, std::string path) : host_(host), path_(std::move(path)) {}
 
   std::size_t read(char* buffer, std::size_t capacity) override {
-    const std::string& content = host_.files.at(path_);
+    std::string& content = host_.files.at(path_);
     if (host_.read_fails_after && offset_ >= *host_.read_fails_after) {
       throw Module1::Failure(path_ + ": Input/output error");
     }
-    const std::size_t count = std::min({capacity, host_.read_chunk, content.size() - offset_});
-    content.copy(buffer, count, offset_);
+    const std::size_t left = offset_ < content.size() ? content.size() - offset_ : 0;
+    const std::size_t count = std::min({capacity, host_.read_chunk, left});
+    if (count > 0) content.copy(buffer, count, offset_);
     offset_ += count;
+    if (host_.change_input_after_first_read) {
+      std::exchange(host_.change_input_after_first_read, nullptr)(content);
+      ++host_.input_modifications;
+    }
     return count;
   }
   void close() override { host_.record("close " + file_name(path_)); }
   [[nodiscard]] host::FileIdentity identity() const override { return {1, 1}; }
+  [[nodiscard]] host::FileState state() const override {
+    return {host_.files.at(path_).size(), host_.input_modifications};
+  }
 
  private:
   MemoryHost& host_;
@@ -42,6 +51,10 @@ class MemoryOutputFile final : public host::OutputFile {
       throw Module1::Failure(path_ + ": No space left on device");
     }
     content.append(data, size);
+  }
+  [[nodiscard]] std::uint64_t size() const override { return host_.files.at(path_).size(); }
+  void cut_back(std::uint64_t size) noexcept override {
+    host_.files.at(path_).resize(static_cast<std::size_t>(size));
   }
   void flush() override {
     host_.record("flush " + file_name(path_));

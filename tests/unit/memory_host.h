@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,7 +21,11 @@ class MemoryHost final : public host::Host {
   std::vector<std::string> events;  // "open data.dat", "notice <text>", "close data2.dat", ...
   std::vector<std::string> causes;
 
-  std::size_t read_chunk = 4096;                // bytes handed out per read
+  std::size_t read_chunk = 4096;  // bytes handed out per read
+  // Changes data.dat once the first read has handed out its bytes, as a
+  // program still writing it would.
+  std::function<void(std::string& content)> change_input_after_first_read;
+  int input_modifications = 0;                  // the input's modification time, as a count
   std::optional<std::size_t> read_fails_after;  // bytes read before an I/O error
   std::optional<std::size_t> disk_space;        // bytes of output before "disk full"
   bool output_not_creatable = false;

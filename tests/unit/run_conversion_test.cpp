@@ -44,10 +44,10 @@ TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
             "\"A01\",\"x\",\"y\",\"1\",\"z\"\r\n"
             "\"A02\",\"x\",\"y\",\"1\",\"z\"\r\n"
             "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"18\",\"z\"\r\n");
-  // Input closed, output checked, notice shown, and only then the output closed.
+  // Output on the device, input closed, notice shown, and only then the output closed.
   EXPECT_EQ(host.events,
-            (std::vector<std::string>{"open data.dat", "open data2.dat", "close data.dat",
-                                      "flush data2.dat", kDone, "close data2.dat"}));
+            (std::vector<std::string>{"open data.dat", "open data2.dat", "flush data2.dat",
+                                      "close data.dat", kDone, "close data2.dat"}));
   EXPECT_TRUE(host.causes.empty());
 }
 
@@ -126,6 +126,44 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
     if (host.files.contains(MemoryHost::kOutput)) {
       EXPECT_EQ(full_output.rfind(output_of(host), 0), 0U) << c.name << ": not a prefix";
     }
+  }
+}
+
+TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
+  const std::string record = "\"a\",\"b\",\"c\",\"0\",\"e\"\r\n";  // 22 bytes
+  struct Case {
+    const char* name;
+    void (*change)(std::string&);
+  };
+  const std::vector<Case> cases = {
+      {"appended to", [](std::string& content) { content += content; }},
+      // Cut inside the last field of the second record: what is left still
+      // converts, so only the change itself can fail the run.
+      {"cut short", [](std::string& content) { content.resize(22 + 18); }},
+      {"rewritten in place", [](std::string& content) { content[1] = 'z'; }},
+  };
+  for (const Case& c : cases) {
+    MemoryHost host = host_with_input(record + record + record);
+    host.read_chunk = 10;
+    host.change_input_after_first_read = c.change;
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.name;
+    EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)}) << c.name;
+    EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"})
+        << c.name;
+  }
+}
+
+TEST(RunConversion, AfterAFullDiskTheOutputHoldsWholeRecordsOnly) {
+  const std::string record = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  for (std::size_t space = 0; space < 3 * converted.size(); ++space) {
+    MemoryHost host = host_with_input(record + record + record);
+    host.disk_space = space;
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << space;
+    const std::size_t whole_records = space / converted.size();
+    std::string kept;
+    for (std::size_t i = 0; i < whole_records; ++i) kept += converted;
+    EXPECT_EQ(output_of(host), kept) << "room for " << space << " bytes";
   }
 }
 
