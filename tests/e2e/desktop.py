@@ -66,6 +66,24 @@ class Xvfb:
                 search.kill()
                 search.wait()
 
+    def wait_for_another_window(self, title: str, known: str, process,
+                                timeout: float = 60) -> str:
+        """The id of a visible window of that title other than `known`, once
+        the process shows it. Polled slowly, so as not to crowd out the
+        program's own connection to the server."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if process.poll() is not None:
+                raise RuntimeError(f"the program ended (status {process.returncode}) "
+                                   f"without a second window titled {title!r}")
+            found = self._xdotool("search", "--onlyvisible", "--name", f"^{title}$").split()
+            others = [window for window in found if window != known]
+            if others:
+                return others[0]
+            time.sleep(0.5)
+        process.kill()
+        raise TimeoutError(f"no second window titled {title!r} within {timeout} s")
+
     def has_window(self, title: str) -> bool:
         return bool(self._xdotool("search", "--onlyvisible", "--name", f"^{title}$"))
 

@@ -1,11 +1,19 @@
 """What every runner shares: laying out a case's folder and judging the result."""
 
+import contextlib
 import os
+import random
 import shutil
+import subprocess
+import sys
 import tempfile
 from typing import List
 
+import reference
 from cases import ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, Case
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
+from make_data import records  # noqa: E402  (the benchmark's realistic records)
 
 DECOY = b'"decoy","x","y","5","z"\r\n'
 
@@ -104,3 +112,65 @@ def report(results: List[tuple]) -> int:
             print(f"ok   {name}")
     print(f"{len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0
+
+
+def can_mount(problems: List[str]) -> bool:
+    """Whether a test file system can be mounted here: as root only. Without
+    root it is a failure in CI and a note elsewhere."""
+    if os.geteuid() == 0:
+        return True
+    if os.environ.get("CI"):
+        problems.append("mounting a tmpfs needs root")
+    else:
+        print("     skipped: mounting a tmpfs needs root")
+    return False
+
+
+@contextlib.contextmanager
+def small_file_system(size: int):
+    """A tmpfs that holds `size` bytes (rounded up to whole pages), mounted
+    for the duration of a `with` block; its mount point."""
+    mount_point = tempfile.mkdtemp(prefix="renumber-small-fs-")
+    pages = (size + 4095) // 4096
+    subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={pages * 4096}", "tmpfs", mount_point],
+                   check=True)
+    try:
+        yield mount_point
+    finally:
+        subprocess.run(["umount", mount_point], check=True)
+        os.rmdir(mount_point)
+
+
+def realistic_data(size: int) -> bytes:
+    """At least `size` bytes of the benchmark's realistic records."""
+    rng = random.Random(7)
+    source = records(rng)
+    data = bytearray()
+    while len(data) < size:
+        data += next(source)
+    return bytes(data)
+
+
+@contextlib.contextmanager
+def disk_filling_midway(program: str):
+    """Realistic data and a file system with room for the program, that data
+    and half of its correct output: (mount point, data, correct output)."""
+    data = realistic_data(3 << 20)
+    expected = reference.convert(data)[0]
+    with small_file_system(os.path.getsize(program) + len(data) + len(expected) // 2) as space:
+        yield space, data, expected
+
+
+def check_kept_after_full_disk(output: bytes, expected: bytes, problems: List[str]) -> None:
+    """data2.dat after the disk filled up halfway: whole records, and not none."""
+    check_whole_records(output, expected, problems)
+    if len(output) < len(expected) // 4:
+        problems.append(f"only {len(output)} bytes kept")
+
+
+def check_whole_records(output: bytes, expected: bytes, problems: List[str]) -> None:
+    """data2.dat after a failure: whole records, each one of the correct output."""
+    if not expected.startswith(output):
+        problems.append(f"data2.dat ({len(output)} bytes) is not a prefix of the correct output")
+    if output and not output.endswith(b"\r\n"):
+        problems.append(f"data2.dat ends inside a record: {output[-40:]!r}")

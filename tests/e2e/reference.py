@@ -1,6 +1,7 @@
 """A plain model of the conversion, written from the rules alone, to say what
 the program must write for any data.dat."""
 
+import re
 from typing import List, Tuple
 
 SEPARATOR = b'","'
@@ -10,16 +11,9 @@ TABLE = {old.encode(): str(new).encode() for new, old in enumerate(
 
 def lines_of(data: bytes) -> List[bytes]:
     """Lines end at CR or CR LF; LF alone is ordinary; the last may be unterminated."""
-    lines, start, i = [], 0, 0
-    while i < len(data):
-        if data[i:i + 1] == b"\r":
-            lines.append(data[start:i])
-            i += 2 if data[i + 1:i + 2] == b"\n" else 1
-            start = i
-        else:
-            i += 1
-    if start < len(data):
-        lines.append(data[start:])
+    lines = re.split(rb"\r\n?", data)
+    if lines[-1] == b"":  # the last line was terminated, or there was none
+        lines.pop()
     return lines
 
 

@@ -12,21 +12,10 @@ import sys
 import reference
 from cases import DONE, FAILED
 from desktop import require
-from harness import report
+from harness import realistic_data, report
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
-from make_data import records  # noqa: E402  (the benchmark's realistic records)
 
 FAULTS = ["posix/io/oc/*", "posix/io/rw/*", "posix/io/*"]
-
-
-def realistic_data(size: int) -> bytes:
-    rng = random.Random(7)
-    source = records(rng)
-    data = bytearray()
-    while len(data) < size:
-        data += next(source)
-    return bytes(data)
 
 
 def run_once(program_dir: str, program: str, fault: str, probability: float, expected: bytes):
@@ -58,6 +47,27 @@ def run_once(program_dir: str, program: str, fault: str, probability: float, exp
     return done.returncode, problems
 
 
+def failing_syncs(folder: str, program: str, expected: bytes):
+    """A sync that fails, of data2.dat or of the folder that a new data2.dat
+    was created in, ends in the failure notice alone, never the completion one."""
+    failures = []
+    for fault, created in [("posix/io/sync/fdatasync", False), ("posix/io/sync/fsync", True)]:
+        output_path = os.path.join(folder, "data2.dat")
+        if created and os.path.exists(output_path):
+            os.remove(output_path)
+        done = subprocess.run(["fiu-run", "-x", "-c", f"enable name={fault}", program], cwd="/",
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        problems = []
+        if (done.returncode, done.stdout.decode()) != (1, FAILED + "\n"):
+            problems.append(f"exit status {done.returncode}, notice {done.stdout.decode()!r}")
+        if "data2.dat" not in done.stderr.decode() and not created:
+            problems.append(f"cause {done.stderr.decode()!r}")
+        if not expected.startswith(open(output_path, "rb").read()):
+            problems.append("data2.dat is not a prefix of the correct output")
+        failures.append((f"{fault} fails", problems))
+    return failures
+
+
 def main():
     require("fiu-run")
     program, runs = sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 300
@@ -82,12 +92,13 @@ def main():
         if open(os.path.join(folder, "data.dat"), "rb").read() != data:
             failures.append((f"run {run}", ["data.dat changed"]))
             break
+    sync_results = failing_syncs(folder, target, expected)
     subprocess.run(["rm", "-rf", folder], check=True)
     print(f"{runs} runs: {outcomes.get(0, 0)} completed, {outcomes.get(1, 0)} failed cleanly")
     if outcomes.get(1, 0) < runs // 4:
         failures.append(("injection", [f"only {outcomes.get(1, 0)} runs met a fault"]))
     results = failures or [("every run kept its promises", [])]
-    return report(results)
+    return report(results + sync_results)
 
 
 if __name__ == "__main__":

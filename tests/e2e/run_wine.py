@@ -13,9 +13,11 @@ import subprocess
 import sys
 import tempfile
 
-from cases import CASES, DONE
+import reference
+from cases import CASES, DONE, FAILED
 from desktop import Xvfb, require
-from harness import CaseFolder, judge, report
+from harness import (CaseFolder, can_mount, check_kept_after_full_disk, judge, report,
+                     disk_filling_midway)
 
 LOCALE = "ja_JP.UTF-8"
 SHOTS = {"road of one record": "wine-completion.png", "missing data.dat": "wine-failure.png"}
@@ -98,6 +100,81 @@ def run_case(screen, prefix, case, program, shots):
         folder.remove()
 
 
+class WineFolder:
+    """The Windows program and a data.dat in a folder of their own."""
+
+    def __init__(self, program, data, folder=None):
+        self.path = folder or tempfile.mkdtemp(prefix="renumber-wine-run-")
+        self.program = os.path.join(self.path, os.path.basename(program))
+        shutil.copy2(program, self.program)
+        with open(os.path.join(self.path, "data.dat"), "wb") as f:
+            f.write(data)
+
+    def start(self, prefix, err):
+        return subprocess.Popen([wine_command(), self.program], cwd="/",
+                                env=dict(prefix.env, WINEDEBUG="trace+msgbox"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+
+    def output(self):
+        with open(os.path.join(self.path, "data2.dat"), "rb") as f:
+            return f.read()
+
+
+def traced(err) -> str:
+    err.seek(0)
+    return err.read().decode("utf-8", "replace")
+
+
+def two_instances(screen, prefix, program):
+    """A second instance started while the first holds data2.dat (its message
+    box is up, the file still open) is refused and leaves the file alone."""
+    data = "".join(f'"K{i}","名前","部","{i % 21}","備考"\r\n' for i in range(2000)).encode("cp932")
+    expected = reference.convert(data)[0]
+    folder = WineFolder(program, data)
+    problems = []
+    try:
+        with tempfile.TemporaryFile() as first_err, tempfile.TemporaryFile() as second_err:
+            first = folder.start(prefix, first_err)
+            first_window = screen.wait_for_window("renumber", first)
+            second = folder.start(prefix, second_err)
+            second_window = screen.wait_for_another_window("renumber", first_window, second)
+            status = screen.dismiss(second, second_window, "Return")
+            if (status, shown_notices(traced(second_err))) != (1, [FAILED]):
+                problems.append(f"second instance: status {status}, notices "
+                                f"{shown_notices(traced(second_err))!r}")
+            if "data2.dat" not in traced(second_err):
+                problems.append("second instance: no cause line naming data2.dat")
+            if folder.output() != expected:
+                problems.append("the second instance changed data2.dat")
+            status = screen.dismiss(first, first_window, "Return")
+            if (status, shown_notices(traced(first_err))) != (0, [DONE]):
+                problems.append(f"first instance: status {status}, notices "
+                                f"{shown_notices(traced(first_err))!r}")
+            if folder.output() != expected:
+                problems.append("data2.dat is not the exact output")
+    finally:
+        shutil.rmtree(folder.path, ignore_errors=True)
+    return problems
+
+
+def full_disk(screen, prefix, program):
+    """A disk that fills up midway: the failure notice, and data2.dat cut back
+    to whole records."""
+    problems = []
+    if not can_mount(problems):
+        return problems
+    with disk_filling_midway(program) as (space, data, expected):
+        folder = WineFolder(program, data, space)
+        with tempfile.TemporaryFile() as err:
+            run = folder.start(prefix, err)
+            status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
+            if (status, shown_notices(traced(err))) != (1, [FAILED]):
+                problems.append(f"status {status}, notices {shown_notices(traced(err))!r}")
+        output = folder.output()
+    check_kept_after_full_disk(output, expected, problems)
+    return problems
+
+
 def main():
     require("Xvfb", "xdotool", "import", "wineserver")
     if wine_command() is None:
@@ -114,6 +191,8 @@ def main():
             for case in CASES:
                 if not case.posix_only:
                     results.append((case.name, run_case(screen, prefix, case, program, shots)))
+            results.append(("two instances at once", two_instances(screen, prefix, program)))
+            results.append(("a full disk midway", full_disk(screen, prefix, program)))
         finally:
             prefix.close()
     return report(results)
