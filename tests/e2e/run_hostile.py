@@ -46,6 +46,8 @@ CASES = [  # name, data.dat, the memory the run may use
     ("a single record of 100 MB", lambda: one_huge_record(100 * MIB), 4 * 100 * MIB),
     ("1,000,000 tiny records", lambda: tiny_records(1_000_000), FLAT_LIMIT),
     ("a line of 40,000 fields", lambda: many_fields(40_000), FLAT_LIMIT),
+    # Memory grows with the line alone, not with its number of fields.
+    ("a 150 MB line of separators", lambda: b'","' * (50 * MIB), 3 * 150 * MIB),
     ("binary noise", lambda: noise(8 * MIB), FLAT_LIMIT),
     ("quotes, commas and line ends at random", lambda: quoted_noise(2 * MIB), FLAT_LIMIT),
     ("a file that ends in a lone CR", lambda: b'"a","b","c","5","e"\r\n"a","b","c","9","e"\r',

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,10 +14,42 @@ namespace {
 
 using Module1::FieldList;
 
-std::vector<std::string> split(std::string_view line) {
+// What a split says of a line: its field count, and the texts of the
+// leading fields up to the code field, as far as the line has them.
+struct Split {
+  std::size_t count = 0;
+  std::vector<std::string> leading;
+  friend bool operator==(const Split&, const Split&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Split& split) {
+  out << split.count << " fields:";
+  for (const std::string& field : split.leading) out << " [" << field << "]";
+  return out;
+}
+
+Split split(std::string_view line) {
   FieldList fields;
   Module1::split_record(line, fields);
-  return {fields.begin(), fields.end()};
+  Split split{fields.count, {}};
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < std::min(fields.count, Module1::kCodeFieldPosition + 1); ++k) {
+    const std::size_t end = k + 1 < fields.count ? fields.separator_at[k] : line.size();
+    split.leading.emplace_back(line.substr(start, end - start));
+    start = end + Module1::kFieldSeparator.size();
+  }
+  return split;
+}
+
+// What the split must say of a line whose every field is known: the count is
+// exact below five fields and for long lines; otherwise five stands for
+// "five or more".
+Split expected_split(const std::vector<std::string>& all_fields, std::size_t line_size) {
+  const std::size_t count = all_fields.size();
+  const bool exact = count < Module1::kMinFields || line_size >= Module1::kLongLine;
+  const std::size_t leading = std::min(count, Module1::kCodeFieldPosition + 1);
+  return {exact ? count : Module1::kMinFields,
+          {all_fields.begin(), all_fields.begin() + static_cast<std::ptrdiff_t>(leading)}};
 }
 
 std::string join(std::string_view line, std::string_view carried_code) {
@@ -48,6 +83,10 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
       {"quotes stay on the outer fields",
        R"("A01","x","y","5","z")",
        {"\"A01", "x", "y", "5", "z\""}},
+      {"four fields: the code field runs to the end",
+       R"("a","b","c","5")",
+       {"\"a", "b", "c", "5\""}},
+      {"many fields", R"("a","b","c","5","e","f","g")", {"\"a", "b", "c", "5", "e", "f", "g\""}},
       {"adjacent separators give an empty field", R"("a","","c")", {"\"a", "", "c\""}},
       {"separator at the end gives an empty last field", R"("a","b",")", {"\"a", "b", ""}},
       {"separator at the start gives an empty first field", R"(","a)", {"", "a"}},
@@ -64,7 +103,7 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
        {std::string("\"\0", 2), std::string("\0\"", 2)}},
   };
   for (const SplitCase& c : cases) {
-    EXPECT_EQ(split(c.line), c.fields) << c.name;
+    EXPECT_EQ(split(c.line), expected_split(c.fields, c.line.size())) << c.name;
   }
 }
 
@@ -93,9 +132,41 @@ TEST(SplitRecord, FindsSeparatorsAtEveryOffsetOfLongLines) {
       line += pieces[(seed + step * step) % std::size(pieces)];
       for (std::size_t length = 0; length <= line.size(); ++length) {
         const std::string prefix = line.substr(0, length);
-        ASSERT_EQ(split(prefix), split_plainly(prefix)) << prefix;
+        ASSERT_EQ(split(prefix), expected_split(split_plainly(prefix), prefix.size())) << prefix;
       }
     }
+  }
+}
+
+TEST(SplitRecord, CountsEveryFieldOfLongLinesOnly) {
+  // Lines of separators alone, just below and at the length from which a
+  // line can hold more than kMaxFields fields, and a long line whose
+  // separators all lie at its end, after a block of look-alikes.
+  const auto separators = [](std::size_t count) {
+    std::string line;
+    for (std::size_t i = 0; i < count; ++i) line += Module1::kFieldSeparator;
+    return line;
+  };
+  struct Case {
+    const char* name;
+    std::string line;
+    std::size_t count;
+  };
+  const std::vector<Case> cases = {
+      {"just below the length: five stands for five or more",
+       separators(Module1::kMaxFields - 1) + "ab", Module1::kMinFields},
+      {"at the length: 32,769 fields", separators(Module1::kMaxFields), Module1::kMaxFields + 1},
+      {"above it: 32,768 fields", separators(Module1::kMaxFields - 1) + "abcd",
+       Module1::kMaxFields},
+      {"look-alikes, then separators",
+       std::string(Module1::kLongLine, ',') + separators(Module1::kMaxFields),
+       Module1::kMaxFields + 1},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(c.line.size() >= Module1::kLongLine, c.count != Module1::kMinFields) << c.name;
+    FieldList fields;
+    Module1::split_record(c.line, fields);
+    EXPECT_EQ(fields.count, c.count) << c.name;
   }
 }
 
@@ -103,9 +174,10 @@ TEST(SplitRecord, ReusesTheListWithoutKeepingOldFields) {
   FieldList fields;
   Module1::split_record(R"("a","b","c","d","e")", fields);
   Module1::split_record("x", fields);
-  EXPECT_EQ(fields, FieldList{"x"});
+  EXPECT_EQ(fields.count, 1U);
+  EXPECT_THROW((void)Module1::code_field(fields), Module1::Failure);
   Module1::split_record("", fields);
-  EXPECT_TRUE(fields.empty());
+  EXPECT_EQ(fields.count, 0U);
 }
 
 TEST(JoinRecord, ReplacesOnlyTheCodeField) {
@@ -146,7 +218,7 @@ TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
     const std::string line = line_of_fields(count);
     FieldList fields;
     Module1::split_record(line, fields);
-    ASSERT_EQ(fields.size(), count);
+    ASSERT_EQ(fields.count, count);
     try {
       (void)Module1::join_record(fields, "6");
       ADD_FAILURE() << count << " fields were joined";
