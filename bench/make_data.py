@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Writes a realistic data.dat: CRLF records of 8 quoted fields in code page 932,
-codes from the table mixed with unknown ones. Usage: make_data.py SIZE_MIB OUT"""
+"""Writes a data.dat of CRLF records in code page 932, codes from the table
+mixed with unknown ones, in one of three shapes: realistic (8 quoted fields,
+about 78 bytes), wide (40 fields, about 900 bytes, with stray quotes and
+commas inside the fields) or narrow (5 fields, about 23 bytes).
+Usage: make_data.py SIZE_MIB OUT [realistic|wide|narrow]"""
 
 import random
 import sys
@@ -29,13 +32,34 @@ def records(rng):
         yield ('"' + '","'.join(fields) + '"\r\n').encode("cp932")
 
 
+def wide_records(rng):
+    for fields in narrow_fields(rng):
+        text = [f'"{rng.choice(NAMES)}",{rng.choice(DEPTS)} 第{n}期' for n in range(36)]
+        yield ('"' + '","'.join(fields[:4] + text) + '"\r\n').encode("cp932")
+
+
+def narrow_fields(rng):
+    number = 0
+    while True:
+        number += 1
+        yield [f"{number % 100000:05d}", rng.choice(["A", "B"]), "x", rng.choice(CODES), "表"]
+
+
+def narrow_records(rng):
+    for fields in narrow_fields(rng):
+        yield ('"' + '","'.join(fields) + '"\r\n').encode("cp932")
+
+
+SHAPES = {"realistic": records, "wide": wide_records, "narrow": narrow_records}
+
+
 def main():
     size = int(float(sys.argv[1]) * (1 << 20))
     rng = random.Random(932)
     # Build a block of distinct records once and repeat it: fast to write,
     # and still far larger than any buffer of the program.
     block = bytearray()
-    source = records(rng)
+    source = SHAPES[sys.argv[3] if len(sys.argv) > 3 else "realistic"](rng)
     while len(block) < (4 << 20):
         block += next(source)
     with open(sys.argv[2], "wb") as out:

@@ -92,7 +92,7 @@ std::string_view code_field(const FieldList& fields) {
   const std::size_t end = fields.count > kCodeFieldPosition + 1
                               ? fields.separator_at[kCodeFieldPosition]
                               : fields.line.size();
-  return fields.line.substr(start, end - start);
+  return {fields.line.data() + start, end - start};
 }
 
 LinePieces join_record(const FieldList& fields, std::string_view carried_code) {
@@ -101,10 +101,13 @@ LinePieces join_record(const FieldList& fields, std::string_view carried_code) {
     throw Failure::record(std::to_string(fields.count) + " fields; a record holds at most " +
                           std::to_string(kMaxFields));
   }
-  const std::string_view code = code_field(fields);
-  const auto code_start = static_cast<std::size_t>(code.data() - fields.line.data());
-  return {fields.line.substr(0, code_start), carried_code,
-          fields.line.substr(code_start + code.size())};
+  // Around the code field, the output is the input line itself.
+  const char* const line = fields.line.data();
+  const std::size_t code_start =
+      fields.separator_at[kCodeFieldPosition - 1] + kFieldSeparator.size();
+  const std::size_t code_end = fields.separator_at[kCodeFieldPosition];
+  return {std::string_view(line, code_start), carried_code,
+          std::string_view(line + code_end, fields.line.size() - code_end)};
 }
 
 }  // namespace Module1

@@ -141,11 +141,29 @@ class PosixOutputFile final : public OutputFile {
     start_device_writes();
   }
 
+  PosixOutputFile(const PosixOutputFile&) = delete;
+  PosixOutputFile& operator=(const PosixOutputFile&) = delete;
+  ~PosixOutputFile() override { release_reserved_blocks(); }
+
+  // Allocates the blocks of about `size` bytes at once, which spares the file
+  // system much bookkeeping while the file grows. The file's size stays what
+  // was written, so a run that is killed leaves no tail of zeros.
+  void reserve(std::uint64_t size) {
+    if (!regular_ || size == 0) return;
+    // Where the system cannot, blocks come as the file grows; a failure may
+    // still have allocated some, which the trim frees.
+    ::fallocate(descriptor_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+    reserved_ = true;
+  }
+
   [[nodiscard]] std::uint64_t size() const override { return size_; }
 
   void cut_back(std::uint64_t size) noexcept override {
     if (!regular_) return;
-    retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size)); });
+    if (retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size)); }) == 0) {
+      size_ = size;
+      reserved_ = false;  // cutting the file also frees the blocks beyond its end
+    }
   }
 
   // Waits until every byte is on the device; when this run created the file,
@@ -156,6 +174,7 @@ class PosixOutputFile final : public OutputFile {
     const int duplicate = ::dup(descriptor_.fd());
     if (duplicate < 0 || ::close(duplicate) != 0) fail_with_errno(descriptor_.path(), errno);
     if (!regular_) return;  // a device or pipe keeps nothing to sync
+    release_reserved_blocks();
     if (retrying([&] { return ::fdatasync(descriptor_.fd()); }) != 0) {
       fail_with_errno(descriptor_.path(), errno);
     }
@@ -175,6 +194,13 @@ class PosixOutputFile final : public OutputFile {
     started_ = size_;
   }
 
+  // Frees the reserved blocks beyond the end of what was written.
+  void release_reserved_blocks() noexcept {
+    if (!reserved_ || descriptor_.fd() < 0) return;
+    reserved_ = false;
+    retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size_)); });
+  }
+
   void sync_directory() {
     const std::string directory = directory_of(descriptor_.path());
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -191,6 +217,7 @@ class PosixOutputFile final : public OutputFile {
   bool created_;
   std::uint64_t size_ = 0;
   std::uint64_t started_ = 0;  // bytes whose device writes have been started
+  bool reserved_ = false;      // blocks were allocated beyond what is written
 };
 
 class PosixHost final : public Host {
@@ -240,7 +267,9 @@ class PosixHost final : public Host {
     // Emptied even when this run created it: another run may have held and
     // written it between its creation and the hold.
     if (regular && retrying([&] { return ::ftruncate(fd, 0); }) != 0) fail_with_errno(path, errno);
-    return std::make_unique<PosixOutputFile>(guard.release(), path, regular, created);
+    auto output = std::make_unique<PosixOutputFile>(guard.release(), path, regular, created);
+    output->reserve(input.state().size);
+    return output;
   }
 
   void show_notice(std::string_view text) override {
