@@ -157,6 +157,27 @@ def two_instances(screen, prefix, program):
     return problems
 
 
+def cause_line_recipe(screen, prefix, program):
+    """The user's guide's way to see the cause on Windows: from a command
+    prompt in the program's folder, `renumber.exe 2> cause.txt`."""
+    folder = WineFolder(program, b"")
+    os.remove(os.path.join(folder.path, "data.dat"))
+    problems = []
+    try:
+        recipe = subprocess.Popen([wine_command(), "cmd", "/c", "renumber.exe 2> cause.txt"],
+                                  cwd=folder.path, env=prefix.env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window = screen.wait_for_window("renumber", recipe)
+        screen.dismiss(recipe, window, "Return")
+        with open(os.path.join(folder.path, "cause.txt"), "rb") as f:
+            cause = f.read().decode("utf-8", "replace")
+        if not (cause.startswith("renumber: ") and "data.dat" in cause and cause.count("\n") == 1):
+            problems.append(f"cause.txt holds {cause!r}")
+    finally:
+        shutil.rmtree(folder.path, ignore_errors=True)
+    return problems
+
+
 def full_disk(screen, prefix, program):
     """A disk that fills up midway: the failure notice, and data2.dat cut back
     to whole records."""
@@ -193,6 +214,8 @@ def main():
                     results.append((case.name, run_case(screen, prefix, case, program, shots)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
+            results.append(("the guide's recipe for the cause line",
+                            cause_line_recipe(screen, prefix, program)))
         finally:
             prefix.close()
     return report(results)

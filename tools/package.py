@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Makes a portable package: one folder holding the program, the Japanese
+user's guide, the README and the example data.dat, as a .tar.gz or a .zip.
+The archive is reproducible: its members come in a fixed order with fixed
+owners, modes and times (SOURCE_DATE_EPOCH, else the time of the last commit),
+so the same program gives the same archive byte for byte.
+
+Usage: package.py PROGRAM ARCHIVE (ending in .tar.gz or .zip)"""
+
+import gzip
+import io
+import os
+import subprocess
+import sys
+import tarfile
+import time
+import zipfile
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+GUIDE = "はじめにお読みください.txt"
+DOCUMENTS = [(GUIDE, os.path.join("docs", GUIDE)), ("README.md", "README.md"),
+             ("data.dat", os.path.join("examples", "data.dat"))]
+
+
+def source_date() -> int:
+    if "SOURCE_DATE_EPOCH" in os.environ:
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    done = subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=SOURCE, capture_output=True,
+                          text=True)
+    if done.returncode != 0:
+        sys.exit("package.py: no SOURCE_DATE_EPOCH and no git history to take the date from")
+    return int(done.stdout)
+
+
+def contents(program: str):
+    """(name in the package, bytes, executable) in the package's order."""
+    with open(program, "rb") as f:
+        yield os.path.basename(program), f.read(), True
+    for name, path in DOCUMENTS:
+        with open(os.path.join(SOURCE, path), "rb") as f:
+            yield name, f.read(), False
+
+
+def write_tar_gz(archive: str, folder: str, members, date: int) -> None:
+    payload = io.BytesIO()
+    with tarfile.open(fileobj=payload, mode="w", format=tarfile.PAX_FORMAT) as tar:
+        directory = tarfile.TarInfo(folder)
+        directory.type, directory.mode, directory.mtime = tarfile.DIRTYPE, 0o755, date
+        tar.addfile(directory)
+        for name, data, executable in members:
+            info = tarfile.TarInfo(f"{folder}/{name}")
+            info.size, info.mtime = len(data), date
+            info.mode = 0o755 if executable else 0o644
+            tar.addfile(info, io.BytesIO(data))
+    with open(archive, "wb") as out:
+        # No file name and a fixed time in the gzip header.
+        with gzip.GzipFile(filename="", mode="wb", fileobj=out, mtime=date, compresslevel=9) as gz:
+            gz.write(payload.getvalue())
+
+
+def write_zip(archive: str, folder: str, members, date: int) -> None:
+    stamp = time.gmtime(max(date, 315532800))[:6]  # a zip cannot hold times before 1980
+    with zipfile.ZipFile(archive, "w") as z:
+        for name, data, executable in members:
+            info = zipfile.ZipInfo(f"{folder}/{name}", date_time=stamp)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 3  # the modes below are Unix modes
+            info.external_attr = (0o755 if executable else 0o644) << 16
+            z.writestr(info, data)
+
+
+def main() -> int:
+    program, archive = sys.argv[1], sys.argv[2]
+    name = os.path.basename(archive)
+    folder = name[:-len(".tar.gz")] if name.endswith(".tar.gz") else name[:-len(".zip")]
+    members = list(contents(program))
+    writer = write_tar_gz if name.endswith(".tar.gz") else write_zip
+    writer(archive, folder, members, source_date())
+    print(f"package: {archive}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
