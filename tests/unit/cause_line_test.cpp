@@ -15,10 +15,10 @@ TEST(CauseLine, ControlBytesAndInvalidUtf8AreEscapedReadableTextIsNot) {
   };
   const std::vector<Case> cases = {
       {"plain text", "/home/u/data.dat: No such file", "/home/u/data.dat: No such file"},
-      {"newline in a folder name", "/tmp/a\nb/data.dat", "/tmp/a\\nb/data.dat"},
-      {"CR and tab", "a\rb\tc", "a\\rb\\tc"},
-      {"terminal escape sequence", "/x\x1b[31mred/data.dat", "/x\\x1b[31mred/data.dat"},
-      {"NUL, unit separator and DEL", std::string("a\0b\x1f\x7f", 5), "a\\x00b\\x1f\\x7f"},
+      {"newline in a folder name", "/tmp/a\nb/data.dat", R"(/tmp/a\nb/data.dat)"},
+      {"CR and tab", "a\rb\tc", R"(a\rb\tc)"},
+      {"terminal escape sequence", "/x\x1b[31mred/data.dat", R"(/x\x1b[31mred/data.dat)"},
+      {"NUL, unit separator and DEL", std::string("a\0b\x1f\x7f", 5), R"(a\x00b\x1f\x7f)"},
       {"Japanese folder name", "/home/u/\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf/data.dat",
        "/home/u/\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf/data.dat"},
       {"four-byte character", "\xf0\x9f\x93\x81", "\xf0\x9f\x93\x81"},
@@ -30,15 +30,15 @@ TEST(CauseLine, ControlBytesAndInvalidUtf8AreEscapedReadableTextIsNot) {
       {"C1 control (CSI) is escaped",
        "a\xc2\x9b"
        "31m",
-       "a\\xc2\\x9b31m"},
-      {"CP932 bytes are not UTF-8", "\x83\x5c\x95\x5c", "\\x83\\\\x95\\"},
-      {"overlong slash", "\xc0\xaf", "\\xc0\\xaf"},
-      {"overlong three-byte form", "\xe0\x80\xaf", "\\xe0\\x80\\xaf"},
-      {"surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
-      {"beyond U+10FFFF", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
-      {"sequence cut short at the end", "ab\xe3\x81", "ab\\xe3\\x81"},
-      {"sequence cut short by ASCII", "\xe3\x81x", "\\xe3\\x81x"},
-      {"lone continuation byte", "\x80", "\\x80"},
+       R"(a\xc2\x9b31m)"},
+      {"CP932 bytes are not UTF-8", "\x83\x5c\x95\x5c", R"(\x83\\x95\)"},
+      {"overlong slash", "\xc0\xaf", R"(\xc0\xaf)"},
+      {"overlong three-byte form", "\xe0\x80\xaf", R"(\xe0\x80\xaf)"},
+      {"surrogate", "\xed\xa0\x80", R"(\xed\xa0\x80)"},
+      {"beyond U+10FFFF", "\xf4\x90\x80\x80", R"(\xf4\x90\x80\x80)"},
+      {"sequence cut short at the end", "ab\xe3\x81", R"(ab\xe3\x81)"},
+      {"sequence cut short by ASCII", "\xe3\x81x", R"(\xe3\x81x)"},
+      {"lone continuation byte", "\x80", R"(\x80)"},
   };
   for (const Case& c : cases) {
     const std::string line = Module1::one_line(c.cause);
