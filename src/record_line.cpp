@@ -102,12 +102,12 @@ LinePieces join_record(const FieldList& fields, std::string_view carried_code) {
                           std::to_string(kMaxFields));
   }
   // Around the code field, the output is the input line itself.
+  const std::string_view code = code_field(fields);
   const char* const line = fields.line.data();
-  const std::size_t code_start =
-      fields.separator_at[kCodeFieldPosition - 1] + kFieldSeparator.size();
-  const std::size_t code_end = fields.separator_at[kCodeFieldPosition];
-  return {std::string_view(line, code_start), carried_code,
-          std::string_view(line + code_end, fields.line.size() - code_end)};
+  const char* const code_end = code.data() + code.size();
+  return {
+      std::string_view(line, static_cast<std::size_t>(code.data() - line)), carried_code,
+      std::string_view(code_end, fields.line.size() - static_cast<std::size_t>(code_end - line))};
 }
 
 }  // namespace Module1

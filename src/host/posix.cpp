@@ -128,6 +128,10 @@ class PosixOutputFile final : public OutputFile {
   PosixOutputFile(int fd, const std::string& path, bool regular, bool created)
       : descriptor_(fd, path), regular_(regular), created_(created) {}
 
+  PosixOutputFile(const PosixOutputFile&) = delete;
+  PosixOutputFile& operator=(const PosixOutputFile&) = delete;
+  ~PosixOutputFile() override { release_reserved_blocks(); }
+
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
       const ssize_t count = ::write(descriptor_.fd(), data, size);
@@ -140,10 +144,6 @@ class PosixOutputFile final : public OutputFile {
     }
     start_device_writes();
   }
-
-  PosixOutputFile(const PosixOutputFile&) = delete;
-  PosixOutputFile& operator=(const PosixOutputFile&) = delete;
-  ~PosixOutputFile() override { release_reserved_blocks(); }
 
   // Allocates the blocks of about `size` bytes at once, which spares the file
   // system much bookkeeping while the file grows. The file's size stays what
