@@ -1,7 +1,9 @@
 #include "code_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace Module1 {
 namespace {
@@ -20,10 +22,11 @@ constexpr std::array<CodeRow, 21> kCodeTable{{
 }};
 
 // Every old code is the plain decimal text of a number below 100, so the
-// table is also held indexed by that number. Only texts of that same form are
-// looked up there, which makes the lookup give exactly what comparing the text
-// with each old code in turn would give.
-constexpr std::size_t kIndexSize = 100;
+// table is also held indexed by that number, with one more entry, always
+// empty, for every text that is not of that form. A text is looked up there
+// only by its own number, which makes the lookup give exactly what comparing
+// the text with each old code in turn would give.
+constexpr std::size_t kNotANumber = 100;
 
 constexpr std::size_t number_of(std::string_view digits) {
   std::size_t number = 0;
@@ -31,27 +34,56 @@ constexpr std::size_t number_of(std::string_view digits) {
   return number;
 }
 
-constexpr bool is_plain_number_below_100(std::string_view text) {
-  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (text.size() == 1) return is_digit(text[0]);
-  return text.size() == 2 && text[0] != '0' && is_digit(text[0]) && is_digit(text[1]);
-}
-
-constexpr std::array<std::string_view, kIndexSize> kNewCodeByNumber = [] {
-  std::array<std::string_view, kIndexSize> index{};
+constexpr std::array<std::string_view, kNotANumber + 1> kNewCodeByNumber = [] {
+  std::array<std::string_view, kNotANumber + 1> index{};
   for (const CodeRow& row : kCodeTable) {
-    if (!is_plain_number_below_100(row.old_code)) throw "old codes must be plain numbers below 100";
-    index[number_of(row.old_code)] = row.new_code;
+    const std::string_view code = row.old_code;
+    if (code.empty() || code.size() > 2 || (code.size() == 2 && code[0] == '0') ||
+        code.find_first_not_of("0123456789") != std::string_view::npos) {
+      throw "old codes must be plain numbers below 100";
+    }
+    index[number_of(code)] = row.new_code;
   }
   return index;
 }();
 
+// What each byte adds to the number of a text of one or two digits: as its
+// last digit, its value; as the first of two, ten times its value (a leading
+// zero is not allowed). Any other byte adds so much that the number is out of
+// the table.
+constexpr std::size_t kNoDigit = 1000;
+
+constexpr std::array<std::uint16_t, 256> digit_values(std::size_t weight, char lowest) {
+  std::array<std::uint16_t, 256> values{};
+  for (std::size_t byte = 0; byte < values.size(); ++byte) {
+    const bool digit = byte >= static_cast<unsigned char>(lowest) && byte <= '9';
+    values[byte] = static_cast<std::uint16_t>(digit ? (byte - '0') * weight : kNoDigit);
+  }
+  return values;
+}
+
+constexpr std::array<std::uint16_t, 256> kAsLastDigit = digit_values(1, '0');
+constexpr std::array<std::uint16_t, 256> kAsFirstOfTwo = digit_values(10, '1');
+
+// The entry of `text` in kNewCodeByNumber. Codes are random from one record
+// to the next, so the digits are looked up in tables rather than tested with
+// branches, which the processor could not predict.
+std::size_t entry_of(std::string_view text) {
+  if (text.size() - 1 > 1) return kNotANumber;             // neither one digit nor two
+  const std::size_t digits_before_last = text.size() - 1;  // 0 or 1
+  const std::size_t number =
+      kAsFirstOfTwo[static_cast<unsigned char>(text.front())] * digits_before_last +
+      kAsLastDigit[static_cast<unsigned char>(text.back())];
+  return std::min(number, kNotANumber);
+}
+
 }  // namespace
 
 std::string_view recode(std::string_view code_field, std::string_view carried_code) {
-  if (!is_plain_number_below_100(code_field)) return carried_code;
-  const std::string_view new_code = kNewCodeByNumber[number_of(code_field)];
-  return new_code.empty() ? carried_code : new_code;
+  const std::string_view new_code = kNewCodeByNumber[entry_of(code_field)];
+  // Selected by indexing, not by a conditional that could become a branch.
+  const std::string_view results[2] = {carried_code, new_code};
+  return results[!new_code.empty()];
 }
 
 }  // namespace Module1

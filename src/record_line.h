@@ -44,8 +44,19 @@ struct FieldList {
 // occurrences never overlapping. An empty line gives no fields at all.
 void split_record(std::string_view line, FieldList& fields);
 
-// The code field of a split record. Fails for a record of fewer than four fields.
-std::string_view code_field(const FieldList& fields);
+// Fails the record: `count` fields are too few.
+[[noreturn]] void fail_too_few_fields(std::size_t count);
+
+// The code field of a split record. Fails for a record of fewer than four
+// fields. Inline, as it runs twice for every record.
+inline std::string_view code_field(const FieldList& fields) {
+  if (fields.count <= kCodeFieldPosition) fail_too_few_fields(fields.count);
+  const std::size_t start = fields.separator_at[kCodeFieldPosition - 1] + kFieldSeparator.size();
+  const std::size_t end = fields.count > kCodeFieldPosition + 1
+                              ? fields.separator_at[kCodeFieldPosition]
+                              : fields.line.size();
+  return {fields.line.data() + start, end - start};
+}
 
 // An output line as consecutive pieces: written one after the other, they
 // are the line. The pieces view the input line and the carried code, so the

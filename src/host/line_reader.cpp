@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "byte_blocks.h"
+
 namespace host {
 
 LineReader::LineReader(InputFile& file, std::size_t buffer_size)
@@ -18,10 +20,9 @@ std::string_view LineReader::read_line() {
   for (;;) {
     const char* const line = buffer_.get() + begin_;
     const std::size_t available = end_ - begin_;
-    const auto* cr =
-        static_cast<const char*>(std::memchr(line + scanned, '\r', available - scanned));
-    if (cr != nullptr) {
-      const auto length = static_cast<std::size_t>(cr - line);
+    const std::size_t cr = find_carriage_return(begin_ + scanned);
+    if (cr < end_) {
+      const std::size_t length = cr - begin_;
       begin_ += length + 1;
       if (begin_ < end_) {
         if (buffer_[begin_] == '\n') ++begin_;
@@ -37,6 +38,21 @@ std::string_view LineReader::read_line() {
       return {buffer_.get() + start, available};
     }
   }
+}
+
+// Position of the first carriage return at or after `from` among the bytes
+// read, or end_ when there is none: whole blocks compared at once, then the
+// few bytes left before end_ one by one.
+std::size_t LineReader::find_carriage_return(std::size_t from) const {
+  const char* const buffer = buffer_.get();
+  std::size_t at = from;
+  for (; at + Module1::kBlockSize <= end_; at += Module1::kBlockSize) {
+    const Module1::ByteBlock block = Module1::load_block(buffer + at);
+    const std::size_t offset = Module1::first_marked(Module1::bytes_equal(block, '\r'));
+    if (offset < Module1::kBlockSize) return at + offset;
+  }
+  while (at < end_ && buffer[at] != '\r') ++at;
+  return at;
 }
 
 bool LineReader::has_unread_bytes() {

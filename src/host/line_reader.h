@@ -27,6 +27,7 @@ class LineReader {
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
+  [[nodiscard]] std::size_t find_carriage_return(std::size_t from) const;
   bool has_unread_bytes();
   bool fill();
   void drop_line_feed_after_carriage_return();

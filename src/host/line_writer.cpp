@@ -33,13 +33,28 @@ void LineWriter::write_line(std::span<const std::string_view> pieces) {
     }
   }
   for (const std::string_view piece : pieces) append(piece);
-  append(kTerminator);
+  append_terminator();
 }
 
+// Pieces of one to three bytes, such as a code, are copied byte by byte
+// without a branch on their size: a call to memcpy would branch on it, and
+// the sizes of codes follow no pattern that the processor could learn.
 void LineWriter::append(std::string_view bytes) {
-  if (bytes.empty()) return;  // an empty view may have no data pointer at all
-  std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
-  used_ += bytes.size();
+  char* const to = buffer_.get() + used_;
+  const std::size_t size = bytes.size();
+  if (size - 1 < 3) {
+    to[0] = bytes[0];
+    to[size / 2] = bytes[size / 2];
+    to[size - 1] = bytes[size - 1];
+  } else if (size != 0) {  // an empty view may have no data pointer at all
+    std::memcpy(to, bytes.data(), size);
+  }
+  used_ += size;
+}
+
+void LineWriter::append_terminator() {
+  std::memcpy(buffer_.get() + used_, kTerminator.data(), kTerminator.size());
+  used_ += kTerminator.size();
 }
 
 void LineWriter::flush() {

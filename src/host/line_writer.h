@@ -35,6 +35,7 @@ class LineWriter {
 
  private:
   void append(std::string_view bytes);
+  void append_terminator();
   void write_buffer();
   void write_long_line(std::span<const std::string_view> pieces);
   void cut_back_after_failure(std::string_view unwritten_lines) noexcept;

@@ -135,7 +135,10 @@ def two_instances(screen, prefix, program):
     try:
         with tempfile.TemporaryFile() as first_err, tempfile.TemporaryFile() as second_err:
             first = folder.start(prefix, first_err)
-            first_window = screen.wait_for_window("renumber", first)
+            try:
+                first_window = screen.wait_for_window("renumber", first)
+            except RuntimeError as error:
+                return [f"first instance: {error}; its standard error: {traced(first_err)!r}"]
             second = folder.start(prefix, second_err)
             second_window = screen.wait_for_another_window("renumber", first_window, second)
             status = screen.dismiss(second, second_window, "Return")

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace Module1 {
+
+// Sixteen bytes compared at once: a GCC and Clang vector type, which the
+// compilers turn into the baseline vector instructions of the target (SSE2 on
+// x86-64) without any code of the platform's own.
+using ByteBlock = unsigned char __attribute__((vector_size(16)));
+inline constexpr std::size_t kBlockSize = sizeof(ByteBlock);
+static_assert(std::endian::native == std::endian::little,
+              "the masks below number bytes from the low end of a word");
+
+inline ByteBlock load_block(const char* bytes) {
+  ByteBlock block;
+  std::memcpy(&block, bytes, kBlockSize);
+  return block;
+}
+
+// 0xFF in each byte of the block that equals `wanted`, 0 in the others.
+inline ByteBlock bytes_equal(ByteBlock block, char wanted) {
+  ByteBlock marks;
+  marks = block == static_cast<unsigned char>(wanted);
+  return marks;
+}
+
+// Index of the first byte of `marks` that is set, or kBlockSize when none is.
+inline std::size_t first_marked(ByteBlock marks) {
+  std::uint64_t words[2];
+  std::memcpy(words, &marks, sizeof(words));
+  if (words[0] != 0) return static_cast<std::size_t>(std::countr_zero(words[0])) / 8;
+  if (words[1] != 0) return 8 + static_cast<std::size_t>(std::countr_zero(words[1])) / 8;
+  return kBlockSize;
+}
+
+// One bit per byte of `marks` (each 0xFF or 0), bit i for byte i. The high
+// bits of each word are gathered with one multiply: every product term lands
+// on a bit of its own, so nothing carries.
+inline std::uint32_t marked_bits(ByteBlock marks) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  constexpr std::uint64_t kGather = 0x0002040810204081ULL;
+  std::uint64_t words[2];
+  std::memcpy(words, &marks, sizeof(words));
+  const auto gather = [](std::uint64_t word) {
+    return static_cast<std::uint32_t>(((word & kHighBits) * kGather) >> 56);
+  };
+  return gather(words[0]) | (gather(words[1]) << 8);
+}
+
+}  // namespace Module1
