@@ -84,6 +84,27 @@ TEST(LineReader, CrAtTheEndOfOneReadWithLfStartingTheNextIsOneTerminator) {
   EXPECT_EQ(read_all("abc\r\n", 4, 64), (std::vector<std::string>{"abc"}));
 }
 
+TEST(LineReader, FindsLineEndsAtEveryOffsetAcrossBlocksAndRefills) {
+  // Lines of every length up to 40 bytes, some with a LF inside, ended by CR
+  // LF or a lone CR in turn, so that line ends fall on every offset of the
+  // 16-byte blocks compared at once; read with buffers and reads of sizes
+  // around the block size, so that they also fall at every refill.
+  std::string content;
+  std::vector<std::string> lines;
+  for (std::size_t length = 0; length <= 40; ++length) {
+    std::string line(length, static_cast<char>('a' + length % 26));
+    if (length >= 2) line[length / 2] = '\n';
+    lines.push_back(line);
+    content += line + (length % 3 == 0 ? "\r" : "\r\n");
+  }
+  for (const std::size_t buffer_size : {16, 17, 31, 32, 33, 64, 4096}) {
+    for (const std::size_t chunk : {1, 5, 15, 16, 17, 40, 1 << 20}) {
+      EXPECT_EQ(read_all(content, chunk, buffer_size), lines)
+          << "reads of " << chunk << ", buffer " << buffer_size;
+    }
+  }
+}
+
 TEST(LineReader, LongLinesGrowTheBuffer) {
   const std::string long_line(100000, 'x');
   const std::string content = "a\r\n" + long_line + "\r\nb";
@@ -139,6 +160,21 @@ TEST(LineWriter, WritesALineGivenInPiecesAsOneLine) {
     writer.flush();
     EXPECT_EQ(file.content, "\"a\",\"b\",\"c\",\"16\",\"e\"\r\n\r\n") << "buffer " << buffer_size;
   }
+}
+
+TEST(LineWriter, CopiesPiecesOfEverySize) {
+  // Short pieces take a path of their own; each size must come out whole.
+  std::string expected;
+  LimitedOutput file(1 << 20);
+  host::LineWriter writer(file, 64);
+  for (std::size_t size = 0; size <= 20; ++size) {
+    const std::string piece(size, static_cast<char>('a' + size));
+    const std::string_view around = "\"x\"";
+    writer.write_line(std::vector<std::string_view>{around, piece, around});
+    expected += std::string(around) + piece + std::string(around) + "\r\n";
+  }
+  writer.flush();
+  EXPECT_EQ(file.content, expected);
 }
 
 TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {

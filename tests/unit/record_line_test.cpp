@@ -121,6 +121,25 @@ std::vector<std::string> split_plainly(const std::string& line) {
   return fields;
 }
 
+TEST(SplitRecord, FindsTheFirstFourSeparatorsOnEitherSideOfTheFirst64Bytes) {
+  // The first separators are found from marks of the line's first bytes; a
+  // filler moves the first or the fourth separator before, across and past
+  // the end of those bytes, in lines that end just after it or go on, with
+  // overlapping look-alikes at the fourth.
+  for (const std::string_view fourth : {R"(",")", R"(",",")", R"(",",",")", R"(","",")"}) {
+    for (std::size_t filler = 0; filler < 80; ++filler) {
+      for (std::size_t tail = 0; tail < 20; ++tail) {
+        const std::string fill(filler, 'x');
+        const std::string end(tail, 'y');
+        for (const std::string& line : {R"("a","b","c)" + fill + std::string(fourth) + end,
+                                        fill + R"(","b","c")" + std::string(fourth) + end}) {
+          ASSERT_EQ(split(line), expected_split(split_plainly(line), line.size())) << line;
+        }
+      }
+    }
+  }
+}
+
 TEST(SplitRecord, FindsSeparatorsAtEveryOffsetOfLongLines) {
   // Lines of every length up to 200 bytes, with separators and look-alikes
   // (a lone comma, a quote and comma) falling on every offset, so that word
