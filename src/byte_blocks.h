@@ -28,6 +28,13 @@ inline ByteBlock bytes_equal(ByteBlock block, char wanted) {
   return marks;
 }
 
+// True when any byte of `marks` is set.
+inline bool any_marked(ByteBlock marks) {
+  std::uint64_t words[2];
+  std::memcpy(words, &marks, sizeof(words));
+  return (words[0] | words[1]) != 0;
+}
+
 // Index of the first byte of `marks` that is set, or kBlockSize when none is.
 inline std::size_t first_marked(ByteBlock marks) {
   std::uint64_t words[2];

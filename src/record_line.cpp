@@ -62,7 +62,7 @@ void split_by_scanning(std::string_view line, FieldList& fields) {
 // The window of a line that is looked at first: the commas at positions 1 to
 // 64, the only ones that the first 66 bytes can make separators of.
 constexpr std::size_t kWindowStart = 1;
-constexpr std::size_t kWindowBlocks = 4;
+constexpr std::size_t kWindowEnd = kWindowStart + 64;
 // The shortest line whose window can be read a whole block at a time.
 constexpr std::size_t kShortestWindowedLine = kBlockSize + 2;
 
@@ -73,23 +73,35 @@ std::uint32_t quoted_comma_bits(const char* at) {
                      bytes_equal(load_block(at + 1), '"'));
 }
 
+// True when at least four bits of `bits` are set.
+bool four_or_more(std::uint64_t bits) {
+  for (int cleared = 0; cleared < 3; ++cleared) bits &= bits - 1;
+  return bits != 0;
+}
+
 // Bit i set when the comma at position kWindowStart + i of the line stands
-// between two quotes. The block that the line ends inside is read as the
-// last whole block before the line's last byte, its bits shifted.
+// between two quotes. In a line that holds the whole window, the last block
+// is read only when the others hold fewer than four; in a shorter one, the
+// block that the line ends inside is read as the last whole block before
+// the line's last byte.
 std::uint64_t quoted_commas_in_window(std::string_view line) {
-  const std::size_t last_block = line.size() - 1 - kBlockSize;  // ends before the last byte
+  const auto bits_at = [&line](std::size_t at) {
+    return std::uint64_t{quoted_comma_bits(line.data() + at)} << (at - kWindowStart);
+  };
+  constexpr std::size_t kLastWindowBlock = kWindowEnd - kBlockSize;
   std::uint64_t window = 0;
-  for (std::size_t block = 0; block < kWindowBlocks; ++block) {
-    const std::size_t at = kWindowStart + block * kBlockSize;
-    if (at > last_block) {
-      if (at < line.size() - 1) {
-        window |= std::uint64_t{quoted_comma_bits(line.data() + last_block) >> (at - last_block)}
-                  << (at - kWindowStart);
-      }
-      break;
+  if (line.size() > kWindowEnd) {
+    for (std::size_t at = kWindowStart; at < kLastWindowBlock; at += kBlockSize) {
+      window |= bits_at(at);
     }
-    window |= std::uint64_t{quoted_comma_bits(line.data() + at)} << (at - kWindowStart);
+    return four_or_more(window) ? window : window | bits_at(kLastWindowBlock);
   }
+  const std::size_t last_block = line.size() - 1 - kBlockSize;  // ends before the last byte
+  std::size_t at = kWindowStart;
+  for (; at <= last_block; at += kBlockSize) window |= bits_at(at);
+  // The last whole block overlaps the blocks before it; the bits they share
+  // are the same.
+  if (at < line.size() - 1) window |= bits_at(last_block);
   return window;
 }
 
@@ -104,16 +116,15 @@ bool split_by_window(std::string_view line, FieldList& fields) {
   if (line.size() < kShortestWindowedLine || line.size() >= kLongLine) return false;
   std::uint64_t separators = quoted_commas_in_window(line);
   if ((separators & (separators << 2)) != 0) return false;
-  const auto found = static_cast<std::size_t>(std::popcount(separators));
-  const bool window_holds_line = line.size() - 1 <= kWindowStart + kWindowBlocks * kBlockSize;
-  if (found < fields.separator_at.size() && !window_holds_line) return false;
+  const bool four_found = four_or_more(separators);
+  if (!four_found && line.size() - 1 > kWindowEnd) return false;  // the line goes on past it
+  fields.count = four_found ? kMinFields : static_cast<std::size_t>(std::popcount(separators)) + 1;
   for (std::size_t& at : fields.separator_at) {
     // The separator starts at the quote before its comma; unused entries
     // get a meaningless value, as the count says.
     at = static_cast<std::size_t>(std::countr_zero(separators)) + kWindowStart - 1;
     separators &= separators - 1;
   }
-  fields.count = std::min(found, fields.separator_at.size()) + 1;
   return true;
 }
 

@@ -41,15 +41,20 @@ std::string_view LineReader::read_line() {
 }
 
 // Position of the first carriage return at or after `from` among the bytes
-// read, or end_ when there is none: whole blocks compared at once, then the
-// few bytes left before end_ one by one.
+// read, or end_ when there is none: two blocks compared at a time while
+// there are that many, then the few bytes left before end_ one by one.
 std::size_t LineReader::find_carriage_return(std::size_t from) const {
+  using Module1::kBlockSize;
   const char* const buffer = buffer_.get();
   std::size_t at = from;
-  for (; at + Module1::kBlockSize <= end_; at += Module1::kBlockSize) {
-    const Module1::ByteBlock block = Module1::load_block(buffer + at);
-    const std::size_t offset = Module1::first_marked(Module1::bytes_equal(block, '\r'));
-    if (offset < Module1::kBlockSize) return at + offset;
+  for (; at + 2 * kBlockSize <= end_; at += 2 * kBlockSize) {
+    const Module1::ByteBlock first = Module1::bytes_equal(Module1::load_block(buffer + at), '\r');
+    const Module1::ByteBlock second =
+        Module1::bytes_equal(Module1::load_block(buffer + at + kBlockSize), '\r');
+    if (Module1::any_marked(first | second)) {
+      const std::size_t in_first = Module1::first_marked(first);
+      return at + (in_first < kBlockSize ? in_first : kBlockSize + Module1::first_marked(second));
+    }
   }
   while (at < end_ && buffer[at] != '\r') ++at;
   return at;

@@ -17,6 +17,22 @@ std::size_t whole_lines_within(std::string_view lines, std::size_t reached) {
   return terminator == std::string_view::npos ? 0 : terminator + kTerminator.size();
 }
 
+// Copies `piece` to `to` and returns the end of the copy. Pieces of one to
+// three bytes, such as a code, are copied byte by byte without a branch on
+// their size: a call to memcpy would branch on it, and the sizes of codes
+// follow no pattern that the processor could learn.
+char* copy_piece(std::string_view piece, char* to) {
+  const std::size_t size = piece.size();
+  if (size - 1 < 3) {
+    to[0] = piece[0];
+    to[size / 2] = piece[size / 2];
+    to[size - 1] = piece[size - 1];
+  } else if (size != 0) {  // an empty view may have no data pointer at all
+    std::memcpy(to, piece.data(), size);
+  }
+  return to + size;
+}
+
 }  // namespace
 
 LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
@@ -32,29 +48,13 @@ void LineWriter::write_line(std::span<const std::string_view> pieces) {
       return;
     }
   }
-  for (const std::string_view piece : pieces) append(piece);
-  append_terminator();
-}
-
-// Pieces of one to three bytes, such as a code, are copied byte by byte
-// without a branch on their size: a call to memcpy would branch on it, and
-// the sizes of codes follow no pattern that the processor could learn.
-void LineWriter::append(std::string_view bytes) {
-  char* const to = buffer_.get() + used_;
-  const std::size_t size = bytes.size();
-  if (size - 1 < 3) {
-    to[0] = bytes[0];
-    to[size / 2] = bytes[size / 2];
-    to[size - 1] = bytes[size - 1];
-  } else if (size != 0) {  // an empty view may have no data pointer at all
-    std::memcpy(to, bytes.data(), size);
-  }
+  // Copied through a local pointer and counted once: a store through a
+  // char pointer could change any member, so the compiler would reload and
+  // store used_ around each piece.
+  char* to = buffer_.get() + used_;
+  for (const std::string_view piece : pieces) to = copy_piece(piece, to);
+  std::memcpy(to, kTerminator.data(), kTerminator.size());
   used_ += size;
-}
-
-void LineWriter::append_terminator() {
-  std::memcpy(buffer_.get() + used_, kTerminator.data(), kTerminator.size());
-  used_ += kTerminator.size();
 }
 
 void LineWriter::flush() {

@@ -34,8 +34,6 @@ class LineWriter {
   void keep_written_lines() noexcept;
 
  private:
-  void append(std::string_view bytes);
-  void append_terminator();
   void write_buffer();
   void write_long_line(std::span<const std::string_view> pieces);
   void cut_back_after_failure(std::string_view unwritten_lines) noexcept;
