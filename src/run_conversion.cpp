@@ -70,9 +70,10 @@ Outcome run_conversion(host::Host& host) {
     host::LineReader input(*input_file);
     std::string_view carried_code;
     FieldList fields;
-    while (!input.at_end()) {
+    std::string_view line;
+    while (input.read_line(line)) {
       ++line_number;
-      split_record(input.read_line(), fields);
+      split_record(line, fields);
       carried_code = recode(code_field(fields), carried_code);
       output->write_line(join_record(fields, carried_code));
     }

@@ -9,33 +9,27 @@ namespace host {
 LineReader::LineReader(InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size) {}
 
-bool LineReader::at_end() {
+bool LineReader::read_line(std::string_view& line) {
   drop_line_feed_after_carriage_return();
-  return !has_unread_bytes();
-}
-
-std::string_view LineReader::read_line() {
-  drop_line_feed_after_carriage_return();
+  if (!has_unread_bytes()) return false;
   std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
   for (;;) {
-    const char* const line = buffer_.get() + begin_;
-    const std::size_t available = end_ - begin_;
     const std::size_t cr = find_carriage_return(begin_ + scanned);
     if (cr < end_) {
-      const std::size_t length = cr - begin_;
-      begin_ += length + 1;
+      line = {buffer_.get() + begin_, cr - begin_};
+      begin_ = cr + 1;
       if (begin_ < end_) {
-        if (buffer_[begin_] == '\n') ++begin_;
+        begin_ += static_cast<std::size_t>(buffer_[begin_] == '\n');
       } else {
         line_feed_may_follow_ = true;
       }
-      return {line, length};
+      return true;
     }
-    scanned = available;
+    scanned = end_ - begin_;
     if (!fill()) {  // the last line has no terminator
-      const std::size_t start = begin_;
+      line = {buffer_.get() + begin_, end_ - begin_};
       begin_ = end_;
-      return {buffer_.get() + start, available};
+      return true;
     }
   }
 }

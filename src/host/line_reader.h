@@ -19,10 +19,9 @@ class LineReader {
 
   explicit LineReader(InputFile& file, std::size_t buffer_size = kDefaultBufferSize);
 
-  // True once every line has been read.
-  bool at_end();
-  // The next line, without its terminator.
-  std::string_view read_line();
+  // Sets `line` to the next line, without its terminator; false, with
+  // `line` untouched, once every line has been read.
+  bool read_line(std::string_view& line);
   // How many bytes the file has handed over so far.
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 

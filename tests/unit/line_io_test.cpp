@@ -38,7 +38,8 @@ std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
   ChunkedInput file(content, chunk);
   host::LineReader reader(file, buffer_size);
   std::vector<std::string> lines;
-  while (!reader.at_end()) lines.emplace_back(reader.read_line());
+  std::string_view line;
+  while (reader.read_line(line)) lines.emplace_back(line);
   return lines;
 }
 
