@@ -28,25 +28,6 @@ constexpr std::array<CodeRow, 21> kCodeTable{{
 // the text with each old code in turn would give.
 constexpr std::size_t kNotANumber = 100;
 
-constexpr std::size_t number_of(std::string_view digits) {
-  std::size_t number = 0;
-  for (const char digit : digits) number = number * 10 + static_cast<std::size_t>(digit - '0');
-  return number;
-}
-
-constexpr std::array<std::string_view, kNotANumber + 1> kNewCodeByNumber = [] {
-  std::array<std::string_view, kNotANumber + 1> index{};
-  for (const CodeRow& row : kCodeTable) {
-    const std::string_view code = row.old_code;
-    if (code.empty() || code.size() > 2 || (code.size() == 2 && code[0] == '0') ||
-        code.find_first_not_of("0123456789") != std::string_view::npos) {
-      throw "old codes must be plain numbers below 100";
-    }
-    index[number_of(code)] = row.new_code;
-  }
-  return index;
-}();
-
 // What each byte adds to the number of a text of one or two digits: as its
 // last digit, its value; as the first of two, ten times its value (a leading
 // zero is not allowed). Any other byte adds so much that the number is out of
@@ -65,10 +46,11 @@ constexpr std::array<std::uint16_t, 256> digit_values(std::size_t weight, char l
 constexpr std::array<std::uint16_t, 256> kAsLastDigit = digit_values(1, '0');
 constexpr std::array<std::uint16_t, 256> kAsFirstOfTwo = digit_values(10, '1');
 
-// The entry of `text` in kNewCodeByNumber. Codes are random from one record
-// to the next, so the digits are looked up in tables rather than tested with
-// branches, which the processor could not predict.
-std::size_t entry_of(std::string_view text) {
+// The entry of `text` in kNewCodeByNumber: its number when it is the plain
+// decimal text of a number below 100, kNotANumber otherwise. Codes are random
+// from one record to the next, so the digits are looked up in tables rather
+// than tested with branches, which the processor could not predict.
+constexpr std::size_t entry_of(std::string_view text) {
   if (text.size() - 1 > 1) return kNotANumber;             // neither one digit nor two
   const std::size_t digits_before_last = text.size() - 1;  // 0 or 1
   const std::size_t number =
@@ -76,6 +58,16 @@ std::size_t entry_of(std::string_view text) {
       kAsLastDigit[static_cast<unsigned char>(text.back())];
   return std::min(number, kNotANumber);
 }
+
+constexpr std::array<std::string_view, kNotANumber + 1> kNewCodeByNumber = [] {
+  std::array<std::string_view, kNotANumber + 1> index{};
+  for (const CodeRow& row : kCodeTable) {
+    const std::size_t entry = entry_of(row.old_code);
+    if (entry == kNotANumber) throw "old codes must be plain numbers below 100";
+    index[entry] = row.new_code;
+  }
+  return index;
+}();
 
 }  // namespace
 
