@@ -47,7 +47,7 @@ class CountingOutput final : public host::OutputFile {
     size_ += size;
   }
   [[nodiscard]] std::uint64_t size() const override { return size_; }
-  void cut_back(std::uint64_t size) noexcept override { size_ = size; }
+  void cut_back(std::uint64_t size) override { size_ = size; }
   void flush() override {}
   void close() override {}
 

@@ -1,6 +1,7 @@
 #include "run_conversion.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <new>
 #include <optional>
@@ -91,6 +92,10 @@ Outcome run_conversion(host::Host& host) {
     return fail(host, output, describe(failure, line_number));
   } catch (const std::bad_alloc&) {
     return fail(host, output, "out of memory");
+  } catch (const std::exception& unexpected) {
+    return fail(host, output, std::string("unexpected failure: ") + unexpected.what());
+  } catch (...) {
+    return fail(host, output, "unexpected failure");
   }
 }
 

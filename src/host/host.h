@@ -49,14 +49,16 @@ class OutputFile {
   virtual ~OutputFile() = default;
 
   // Writes all `size` bytes or throws. A write that throws may have written
-  // part of them; size() tells how far it got.
+  // any part of them, whatever the system reported: a file system may store
+  // part of a write that it reports as failed without a byte written.
   virtual void write(const char* data, std::size_t size) = 0;
-  // The bytes written so far, counting those of a write that failed midway.
+  // The bytes that the system reported written so far, counting those of a
+  // write that failed midway when it reported them.
   [[nodiscard]] virtual std::uint64_t size() const = 0;
-  // After a failure: cuts the file back to its first `size` bytes, as far as
-  // the system allows. Never throws; the failure already reported stays the
-  // one that counts.
-  virtual void cut_back(std::uint64_t size) noexcept = 0;
+  // After a failed write: cuts the file back to its first `size` bytes, which
+  // is where the next write would go, whatever the failed one left beyond
+  // them. Throws when the file could not be cut.
+  virtual void cut_back(std::uint64_t size) = 0;
   // Makes sure that everything written so far is on the storage device, and
   // reports any error the system deferred.
   virtual void flush() = 0;

@@ -1,6 +1,7 @@
 #include "host/line_writer.h"
 
 #include <cstring>
+#include <string>
 
 #include "failure.h"
 
@@ -77,8 +78,8 @@ void LineWriter::write_buffer() {
   const std::string_view lines(buffer_.get(), used_);
   try {
     file_.write(lines.data(), lines.size());
-  } catch (...) {
-    cut_back_after_failure(lines);
+  } catch (const Module1::Failure& failure) {
+    cut_back_after_failure(lines, failure);
     throw;
   }
   whole_lines_end_ += lines.size();
@@ -92,20 +93,29 @@ void LineWriter::write_long_line(std::span<const std::string_view> pieces) {
       if (!piece.empty()) file_.write(piece.data(), piece.size());
     }
     file_.write(kTerminator.data(), kTerminator.size());
-  } catch (...) {
-    cut_back_after_failure({});  // the line never reached the file whole
+  } catch (const Module1::Failure& failure) {
+    cut_back_after_failure({}, failure);  // the line never reached the file whole
     throw;
   }
   whole_lines_end_ = file_.size();
 }
 
-// The file holds the lines written whole before, then as much of
-// `unwritten_lines` as the failed write got through; only whole lines stay.
-void LineWriter::cut_back_after_failure(std::string_view unwritten_lines) noexcept {
+// The file holds the lines written whole before, then what the failed write
+// left of `unwritten_lines`: as much as the system reported written, or more,
+// or less. Only the whole lines within what it reported stay, so the file is
+// cut back even when the reported size is already there. A cut that fails
+// too is named with the failure that led to it.
+void LineWriter::cut_back_after_failure(std::string_view unwritten_lines,
+                                        const Module1::Failure& failure) {
   failed_ = true;
   const std::uint64_t reached = file_.size() - whole_lines_end_;
   whole_lines_end_ += whole_lines_within(unwritten_lines, static_cast<std::size_t>(reached));
-  if (file_.size() != whole_lines_end_) file_.cut_back(whole_lines_end_);
+  try {
+    file_.cut_back(whole_lines_end_);
+  } catch (const Module1::Failure& cut) {
+    throw Module1::Failure(std::string(failure.what()) +
+                           "; cutting it back to whole records failed too: " + cut.what());
+  }
 }
 
 }  // namespace host

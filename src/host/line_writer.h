@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "failure.h"
 #include "host/host.h"
 
 namespace host {
@@ -36,7 +37,7 @@ class LineWriter {
  private:
   void write_buffer();
   void write_long_line(std::span<const std::string_view> pieces);
-  void cut_back_after_failure(std::string_view unwritten_lines) noexcept;
+  void cut_back_after_failure(std::string_view unwritten_lines, const Module1::Failure& failure);
 
   OutputFile& file_;
   std::unique_ptr<char[]> buffer_;

@@ -21,6 +21,8 @@ struct Gtk {
   decltype(&gtk_message_dialog_new) message_dialog_new;
   decltype(&gtk_window_set_title) window_set_title;
   decltype(&gtk_window_set_position) window_set_position;
+  decltype(&gtk_window_set_keep_above) window_set_keep_above;
+  decltype(&gtk_window_present) window_present;
   decltype(&gtk_dialog_set_default_response) dialog_set_default_response;
   decltype(&gtk_dialog_run) dialog_run;
   decltype(&gtk_widget_destroy) widget_destroy;
@@ -41,6 +43,8 @@ bool load_gtk(Gtk& gtk) {
          look_up(library, "gtk_message_dialog_new", gtk.message_dialog_new) &&
          look_up(library, "gtk_window_set_title", gtk.window_set_title) &&
          look_up(library, "gtk_window_set_position", gtk.window_set_position) &&
+         look_up(library, "gtk_window_set_keep_above", gtk.window_set_keep_above) &&
+         look_up(library, "gtk_window_present", gtk.window_present) &&
          look_up(library, "gtk_dialog_set_default_response", gtk.dialog_set_default_response) &&
          look_up(library, "gtk_dialog_run", gtk.dialog_run) &&
          look_up(library, "gtk_widget_destroy", gtk.widget_destroy) &&
@@ -67,6 +71,10 @@ bool show_dialog_notice(std::string_view text) {
   gtk.window_set_title(GTK_WINDOW(dialog), "renumber");
   gtk.window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk.dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  // In front of every window: after a long run the user may be in another
+  // program, and data2.dat stays held until the notice is dismissed.
+  gtk.window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk.window_present(GTK_WINDOW(dialog));
   gtk.dialog_run(GTK_DIALOG(dialog));
   gtk.widget_destroy(dialog);
   // Let the window vanish from the screen before the program goes on.

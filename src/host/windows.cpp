@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "failure.h"
 #include "host/host.h"
@@ -52,6 +53,33 @@ std::string message_of(DWORD error) {
 
 [[noreturn]] void fail_with_error(const std::string& path, DWORD error) {
   throw Module1::Failure(path + ": " + message_of(error));
+}
+
+constexpr const char* kInUseByOthers = "in use by another program";
+
+// How long a file that another program holds is waited for, and how often it
+// is tried meanwhile: virus scanners, indexers, backup and sync clients open a
+// file for a moment just after it was written.
+constexpr DWORD kHoldWaitMs = 2000;
+constexpr DWORD kHoldRetryMs = 50;
+
+// The errors of a file that another program holds: open with a share mode that
+// excludes this access, or a range of it locked.
+bool held_elsewhere(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Runs `attempt` until it succeeds, fails for another reason or the file has
+// been held for longer than a moment; the error of the last attempt, or
+// ERROR_SUCCESS.
+template <typename Attempt>
+DWORD waiting_out_holds(Attempt attempt) {
+  for (DWORD waited = 0;; waited += kHoldRetryMs) {
+    if (attempt()) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    if (!held_elsewhere(error) || waited >= kHoldWaitMs) return error;
+    Sleep(kHoldRetryMs);
+  }
 }
 
 // Paths longer than MAX_PATH need the extended-length prefix on systems where
@@ -112,9 +140,10 @@ class WindowsInputFile final : public InputFile {
   std::size_t read(char* buffer, std::size_t capacity) override {
     DWORD count = 0;
     const auto wanted = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
-    if (ReadFile(file_.get(), buffer, wanted, &count, nullptr) == 0) {
-      fail_with_error(file_.path(), GetLastError());
-    }
+    const DWORD error = waiting_out_holds(
+        [&] { return ReadFile(file_.get(), buffer, wanted, &count, nullptr) != 0; });
+    if (held_elsewhere(error)) throw Module1::Failure(file_.path() + ": " + kInUseByOthers);
+    if (error != ERROR_SUCCESS) fail_with_error(file_.path(), error);
     return count;
   }
 
@@ -142,10 +171,13 @@ class WindowsOutputFile final : public OutputFile {
     while (size > 0) {
       DWORD count = 0;
       const auto piece = static_cast<DWORD>(std::min(size, kMaxTransfer));
-      const BOOL written = WriteFile(file_.get(), data, piece, &count, nullptr);
-      size_ += count;
-      if (written == 0) fail_with_error(file_.path(), GetLastError());
+      // The count of a write that failed says nothing of what reached the
+      // file; the cut back after the failure settles that.
+      if (WriteFile(file_.get(), data, piece, &count, nullptr) == 0) {
+        fail_with_error(file_.path(), GetLastError());
+      }
       if (count == 0) fail_with_error(file_.path(), ERROR_WRITE_FAULT);
+      size_ += count;
       data += count;
       size -= count;
     }
@@ -153,11 +185,15 @@ class WindowsOutputFile final : public OutputFile {
 
   [[nodiscard]] std::uint64_t size() const override { return size_; }
 
-  void cut_back(std::uint64_t size) noexcept override {
-    if (!is_disk_file(file_)) return;
+  void cut_back(std::uint64_t size) override {
+    if (!is_disk_file(file_)) return;  // a device keeps nothing to cut
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(size);
-    if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file_.get());
+    if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) == 0 ||
+        SetEndOfFile(file_.get()) == 0) {
+      fail_with_error(file_.path(), GetLastError());
+    }
+    size_ = size;
   }
 
   // Commits the written data, so that an error the system deferred (a full
@@ -194,15 +230,19 @@ class WindowsHost final : public Host {
 
   [[nodiscard]] char path_separator() const override { return '\\'; }
 
+  // Shared for writing too: a spreadsheet that saved data.dat keeps it open
+  // for writing, and refusing to share would fail every run until it is
+  // closed. A program that does write meanwhile fails the run at its end,
+  // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
-    HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) fail_with_error(path, GetLastError());
-    Handle file(handle, path);
+    Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, kInUseByOthers),
+                path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
     }
+    data_files_.push_back(identity_of(information));
     return std::make_unique<WindowsInputFile>(file.release(), path, identity_of(information));
   }
 
@@ -211,25 +251,30 @@ class WindowsHost final : public Host {
     // Opened without truncation, so that an existing file is checked before
     // anything in it is lost. Shared for reading only: while this run holds
     // the file, a second run cannot open it and fails with a sharing violation.
-    HANDLE handle = CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const DWORD opened =
-        GetLastError();  // tells whether the file existed; read before anything else
-    if (handle == INVALID_HANDLE_VALUE) fail_with_error(path, opened);
-    Handle file(handle, path);
-    if (opened == ERROR_ALREADY_EXISTS) empty_existing_output(file, input);
+    Handle file(open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, kOutputInUse),
+                path);
+    // Tells whether the file existed; read before any other call.
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (existed) empty_existing_output(file, input);
+    if (is_disk_file(file)) data_files_.push_back(identity_of(information_of(file)));
     return std::make_unique<WindowsOutputFile>(file.release(), path);
   }
 
   void show_notice(std::string_view text) override {
-    MessageBoxW(nullptr, widen(text).c_str(), L"renumber", MB_OK);
+    // In front of every window: after a long run the user may be in another
+    // program, and data2.dat stays held until the notice is dismissed.
+    MessageBoxW(nullptr, widen(text).c_str(), L"renumber", MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
   }
 
   // Standard error exists when the program was started with it redirected (a
-  // GUI program has no console of its own).
+  // GUI program has no console of its own). A launcher that passed no valid
+  // standard handles leaves a stale value that a data file may have taken
+  // since: the line is not written into a data file.
   void report_cause(std::string_view cause) override {
     HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
     if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return;
+    if (is_data_file(error_output)) return;
     const std::string line = "renumber: " + std::string(cause) + "\n";
     DWORD mode = 0;
     DWORD written = 0;
@@ -242,6 +287,42 @@ class WindowsHost final : public Host {
   }
 
  private:
+  static constexpr const char* kOutputInUse = "in use by another program or another run";
+  static constexpr const char* kReadOnly = ": read-only file; not overwritten";
+
+  // Opens a file, waiting out a brief hold by another program; a hold that
+  // lasts is named in `in_use` words.
+  static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share,
+                             DWORD disposition, DWORD flags, const char* in_use) {
+    const std::wstring name = system_path(path);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const DWORD error = waiting_out_holds([&] {
+      handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
+      return handle != INVALID_HANDLE_VALUE;
+    });
+    if (handle != INVALID_HANDLE_VALUE) return handle;
+    if (held_elsewhere(error)) throw Module1::Failure(path + ": " + in_use);
+    // Write access to a read-only file is denied before it is even opened.
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0 &&
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      throw Module1::Failure(path + kReadOnly);
+    }
+    fail_with_error(path, error);
+  }
+
+  // Whether `handle` is one of the data files this run opened.
+  [[nodiscard]] bool is_data_file(HANDLE handle) const {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileType(handle) != FILE_TYPE_DISK ||
+        GetFileInformationByHandle(handle, &information) == 0) {
+      return false;
+    }
+    return std::find(data_files_.begin(), data_files_.end(), identity_of(information)) !=
+           data_files_.end();
+  }
+
   static void empty_existing_output(const Handle& file, const InputFile& input) {
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (identity_of(information) == input.identity()) {
@@ -249,10 +330,12 @@ class WindowsHost final : public Host {
     }
     if (!is_disk_file(file)) return;  // a device has nothing to empty
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      fail_with_error(file.path(), ERROR_ACCESS_DENIED);
+      throw Module1::Failure(file.path() + kReadOnly);
     }
     if (SetEndOfFile(file.get()) == 0) fail_with_error(file.path(), GetLastError());
   }
+
+  std::vector<FileIdentity> data_files_;  // the data files opened so far
 };
 
 }  // namespace

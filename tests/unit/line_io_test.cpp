@@ -124,7 +124,7 @@ class LimitedOutput final : public host::OutputFile {
     if (size > room) throw Module1::Failure("No space left on device");
   }
   [[nodiscard]] std::uint64_t size() const override { return content.size(); }
-  void cut_back(std::uint64_t size) noexcept override { content.resize(size); }
+  void cut_back(std::uint64_t size) override { content.resize(size); }
   void flush() override { ++flushes; }
   void close() override {}
 

@@ -15,6 +15,7 @@ class MemoryInputFile final : public host::InputFile {
 
   std::size_t read(char* buffer, std::size_t capacity) override {
     std::string& content = host_.files.at(path_);
+    if (host_.before_read) host_.before_read();
     if (host_.read_fails_after && offset_ >= *host_.read_fails_after) {
       throw Module1::Failure(path_ + ": Input/output error");
     }
@@ -44,17 +45,24 @@ class MemoryOutputFile final : public host::OutputFile {
  public:
   MemoryOutputFile(MemoryHost& host, std::string path) : host_(host), path_(std::move(path)) {}
 
+  // The part of a write that fits is stored, and reported unless the host
+  // says that failed writes report nothing.
   void write(const char* data, std::size_t size) override {
     std::string& content = host_.files[path_];
     if (host_.disk_space && content.size() + size > *host_.disk_space) {
-      content.append(data, *host_.disk_space - content.size());
+      const std::size_t part = *host_.disk_space - content.size();
+      content.append(data, part);
+      if (!host_.failed_write_reports_nothing) reported_ += part;
       throw Module1::Failure(path_ + ": No space left on device");
     }
     content.append(data, size);
+    reported_ += size;
   }
-  [[nodiscard]] std::uint64_t size() const override { return host_.files.at(path_).size(); }
-  void cut_back(std::uint64_t size) noexcept override {
+  [[nodiscard]] std::uint64_t size() const override { return reported_; }
+  void cut_back(std::uint64_t size) override {
+    if (host_.cut_back_fails) throw Module1::Failure(path_ + ": Input/output error");
     host_.files.at(path_).resize(static_cast<std::size_t>(size));
+    reported_ = size;
   }
   void flush() override {
     host_.record("flush " + file_name(path_));
@@ -68,6 +76,7 @@ class MemoryOutputFile final : public host::OutputFile {
  private:
   MemoryHost& host_;
   std::string path_;
+  std::uint64_t reported_ = 0;
 };
 
 }  // namespace

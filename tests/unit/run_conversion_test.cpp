@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,18 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
        "/mem/data2.dat: No space left on device"},
       {"deferred write error", [](MemoryHost& h) { h.flush_fails = true; },
        "/mem/data2.dat: Input/output error"},
+      {"disk full, then the cut back fails",
+       [](MemoryHost& h) {
+         h.disk_space = 30;
+         h.cut_back_fails = true;
+       },
+       "/mem/data2.dat: No space left on device; cutting it back to whole records failed too: "
+       "/mem/data2.dat: Input/output error"},
+      {"a standard exception",
+       [](MemoryHost& h) { h.before_read = [] { throw std::length_error("too long"); }; },
+       "unexpected failure: too long"},
+      {"any other exception", [](MemoryHost& h) { h.before_read = [] { throw 42; }; },
+       "unexpected failure"},
   };
   for (const Case& c : cases) {
     MemoryHost host = host_with_input(input);
@@ -156,14 +169,20 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
 TEST(RunConversion, AfterAFullDiskTheOutputHoldsWholeRecordsOnly) {
   const std::string record = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
   const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
-  for (std::size_t space = 0; space < 3 * converted.size(); ++space) {
-    MemoryHost host = host_with_input(record + record + record);
-    host.disk_space = space;
-    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << space;
-    const std::size_t whole_records = space / converted.size();
-    std::string kept;
-    for (std::size_t i = 0; i < whole_records; ++i) kept += converted;
-    EXPECT_EQ(output_of(host), kept) << "room for " << space << " bytes";
+  // One write holds all three records: the whole records of its part stay
+  // when the system reports that part, none when it reports nothing.
+  for (const bool reports_nothing : {false, true}) {
+    for (std::size_t space = 0; space < 3 * converted.size(); ++space) {
+      MemoryHost host = host_with_input(record + record + record);
+      host.disk_space = space;
+      host.failed_write_reports_nothing = reports_nothing;
+      EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << space;
+      const std::size_t whole_records = reports_nothing ? 0 : space / converted.size();
+      std::string kept;
+      for (std::size_t i = 0; i < whole_records; ++i) kept += converted;
+      EXPECT_EQ(output_of(host), kept)
+          << "room for " << space << " bytes, reports nothing: " << reports_nothing;
+    }
   }
 }
 

@@ -1,4 +1,6 @@
-// The POSIX side of the platform seam, and the program's entry point there.
+// The Linux side of the platform seam, and the program's entry point there.
+// Besides POSIX it uses services of Linux alone: /proc/self/exe,
+// fallocate and sync_file_range.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +22,12 @@
 
 namespace host {
 namespace {
+
+// How long a file that another program holds is waited for, and how often
+// it is tried meanwhile.
+constexpr int kHoldWaitMs = 2000;
+constexpr int kHoldRetryMs = 50;
+constexpr const char* kInUseByOthers = "in use by another program or another run";
 
 [[noreturn]] void fail_with_errno(const std::string& path, int error) {
   throw Module1::Failure(path + ": " + std::strerror(error));
@@ -158,12 +166,13 @@ class PosixOutputFile final : public OutputFile {
 
   [[nodiscard]] std::uint64_t size() const override { return size_; }
 
-  void cut_back(std::uint64_t size) noexcept override {
-    if (!regular_) return;
-    if (retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size)); }) == 0) {
-      size_ = size;
-      reserved_ = false;  // cutting the file also frees the blocks beyond its end
+  void cut_back(std::uint64_t size) override {
+    if (!regular_) return;  // a device or pipe keeps nothing to cut
+    if (retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size)); }) != 0) {
+      fail_with_errno(descriptor_.path(), errno);
     }
+    size_ = size;
+    reserved_ = false;  // cutting the file also frees the blocks beyond its end
   }
 
   // Waits until every byte is on the device; when this run created the file,
@@ -258,6 +267,7 @@ class PosixHost final : public Host {
     int fd = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
     const bool created = fd >= 0;
     if (!created && errno == EEXIST) fd = open_descriptor(path, O_WRONLY | O_CREAT, 0666);
+    if (fd < 0 && errno == EACCES) refuse_if_read_only(path);
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
     hold_for_this_run(fd, path);
@@ -283,12 +293,18 @@ class PosixHost final : public Host {
  private:
   // An exclusive lock for as long as the file is open: a second run started
   // meanwhile (a double double-click, two scripts) is refused instead of
-  // emptying the file under the first. Where the file system has no locks,
-  // the run goes on without one.
+  // emptying the file under the first. A lock held for a moment (a backup or
+  // sync client) is waited out. Where the file system has no locks, the run
+  // goes on without one.
   static void hold_for_this_run(int fd, const std::string& path) {
-    if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) return;
-    if (errno == EWOULDBLOCK) throw Module1::Failure(path + ": in use by another run");
-    if (errno != ENOLCK && errno != EINVAL && errno != EOPNOTSUPP) fail_with_errno(path, errno);
+    for (int waited = 0;; waited += kHoldRetryMs) {
+      if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) return;
+      const int error = errno;
+      if (error == ENOLCK || error == EINVAL || error == EOPNOTSUPP) return;
+      if (error != EWOULDBLOCK) fail_with_errno(path, error);
+      if (waited >= kHoldWaitMs) throw Module1::Failure(path + ": " + kInUseByOthers);
+      ::usleep(kHoldRetryMs * 1000);
+    }
   }
 
   static void refuse_to_overwrite(const struct stat& status, const std::string& path,
@@ -298,10 +314,27 @@ class PosixHost final : public Host {
     if (identity == input.identity()) {
       throw Module1::Failure(path + ": is the input file itself; not overwritten");
     }
-    // Without any write permission bit the file is read-only, for root too.
-    if (S_ISREG(status.st_mode) && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-      throw Module1::Failure(path + ": read-only file; not overwritten");
+    if (S_ISREG(status.st_mode) && read_only(status)) throw read_only_failure(path);
+  }
+
+  // Named as the read-only file it is, as on Windows, rather than by the
+  // permission that the system found missing.
+  static void refuse_if_read_only(const std::string& path) {
+    const int error = errno;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && read_only(status)) {
+      throw read_only_failure(path);
     }
+    errno = error;
+  }
+
+  // Without any write permission bit a file is read-only, for root too.
+  static bool read_only(const struct stat& status) {
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  }
+
+  static Module1::Failure read_only_failure(const std::string& path) {
+    return Module1::Failure(path + ": read-only file; not overwritten");
   }
 };
 
