@@ -235,8 +235,8 @@ class WindowsHost final : public Host {
   // closed. A program that does write meanwhile fails the run at its end,
   // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
-    Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, kInUseByOthers),
+    Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, kInUseByOthers),
                 path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -292,8 +292,8 @@ class WindowsHost final : public Host {
 
   // Opens a file, waiting out a brief hold by another program; a hold that
   // lasts is named in `in_use` words.
-  static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share,
-                             DWORD disposition, DWORD flags, const char* in_use) {
+  static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                             DWORD flags, const char* in_use) {
     const std::wstring name = system_path(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
     const DWORD error = waiting_out_holds([&] {

@@ -10,6 +10,18 @@ import time
 SKIP = 77  # ctest's code for a skipped test, used only outside CI
 
 
+HEADLESS = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
+
+
+def headless(env=None) -> dict:
+    """The environment of a run that must not open a desktop dialog: without
+    DISPLAY and WAYLAND_DISPLAY, so the notice goes to the terminal."""
+    env = dict(HEADLESS if env is None else env)
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    return env
+
+
 def require(*tools: str) -> None:
     """Stops the test when a tool is missing: a failure in CI, a skip elsewhere."""
     missing = [tool for tool in tools if shutil.which(tool) is None]

@@ -4,13 +4,15 @@ import contextlib
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
-from typing import List
+import time
+from typing import Callable, List
 
 import reference
-from cases import ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, Case
+from cases import ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, WHOLE_RECORDS, Case, Hold
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
 from make_data import records  # noqa: E402  (the benchmark's realistic records)
@@ -76,7 +78,10 @@ def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
         problems.append(f"stderr {stderr!r} lacks {case.stderr!r}")
     if case.notice == FAILED and "renumber: " not in stderr:
         problems.append(f"no cause on stderr: {stderr!r}")
-    if case.output is not NOT_CHECKED:  # a link may lead to /dev/full: never read it
+    if case.output is WHOLE_RECORDS:
+        check_whole_records(folder.read("data2.dat"),
+                            reference.convert(folder.read("data.dat"))[0], problems)
+    elif case.output is not NOT_CHECKED:  # a link may lead to /dev/full: never read it
         output = folder.read("data2.dat")
         if case.output is ABSENT:
             expected = None
@@ -91,6 +96,68 @@ def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
     if os.path.exists(os.path.join(folder.cwd, "data2.dat")):
         problems.append("wrote data2.dat in the working directory")
     return problems
+
+
+class Holder:
+    """Another program holding a file of a case's folder for the duration of a
+    `with` block: `command` starts holder.py or holder.exe, `system_path`
+    turns a path into the holder's own form."""
+
+    def __init__(self, hold: Hold, folder: str, command: List[str], env=None,
+                 system_path: Callable[[str], str] = lambda path: path):
+        self.hold, self.folder = hold, folder
+        self.signals = tempfile.mkdtemp(prefix="renumber-holder-")
+        self.process = subprocess.Popen(
+            command + [system_path(os.path.join(folder, hold.file)),
+                       "exclusive" if hold.exclusive else "shared", str(hold.seconds),
+                       system_path(self.signals)],
+            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+
+    def _signal(self, name: str) -> str:
+        return os.path.join(self.signals, name)
+
+    def _wait_for(self, name: str) -> None:
+        deadline = time.monotonic() + 60
+        while not os.path.exists(self._signal(name)):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"the holder gave no {name!r} signal")
+            time.sleep(0.005)
+
+    def __enter__(self):
+        self._wait_for("held")
+        return self
+
+    def started(self, run) -> List[str]:
+        """Tells the holder that the run has started; for a holder that appends,
+        stops the run once it has written, has the holder append, and lets the
+        run go on."""
+        open(self._signal("started"), "wb").close()
+        if not self.hold.appends:
+            return []
+        if not stopped_once_written(run, os.path.join(self.folder, "data2.dat")):
+            return ["the run ended before the holder could append"]
+        open(self._signal("append"), "wb").close()
+        self._wait_for("appended")
+        run.send_signal(signal.SIGCONT)
+        return []
+
+    def __exit__(self, *_):
+        open(self._signal("release"), "wb").close()
+        self.process.wait(timeout=60)
+        shutil.rmtree(self.signals, ignore_errors=True)
+
+
+def stopped_once_written(process, output: str, least: int = 1) -> bool:
+    """Stops the run with SIGSTOP as soon as `output` holds `least` bytes;
+    False when the run ended first."""
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and process.poll() is None:
+        if os.path.exists(output) and os.path.getsize(output) >= least:
+            process.send_signal(signal.SIGSTOP)
+            return process.poll() is None
+        time.sleep(0.0005)
+    return False
 
 
 def _show(content) -> str:

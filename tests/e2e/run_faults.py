@@ -2,7 +2,8 @@
 close fail at random points, run after run. Whatever fails, the program must
 never claim completion for output that is not complete and correct, must
 leave data2.dat an exact prefix of the correct output, and must never change
-data.dat. Usage: run_faults.py PROGRAM [RUNS]"""
+data.dat. Then single faults at chosen points, some through a preloaded library of
+the tests' own. Usage: run_faults.py PROGRAM INTERPOSE_LIBRARY [RUNS]"""
 
 import errno
 import os
@@ -11,8 +12,8 @@ import subprocess
 import sys
 
 import reference
-from cases import DONE, FAILED
-from desktop import require
+from cases import DONE, FAILED, OLD_OUTPUT
+from desktop import headless, require
 from harness import realistic_data, report
 
 
@@ -20,10 +21,10 @@ FAULTS = ["posix/io/oc/*", "posix/io/rw/*", "posix/io/*"]
 
 
 def run_once(program_dir: str, program: str, fault: str, probability: float, expected: bytes):
-    command = ["fiu-run", "-x", "-c", f"enable_random name={fault},probability={probability}",
+    command = ["fiu-run", "-x", "-f", "", "-c", f"enable_random name={fault},probability={probability}",
                program]
-    done = subprocess.run(command, cwd="/", stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=120)
+    done = subprocess.run(command, cwd="/", env=headless(), stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120)
     notice = done.stdout.decode("utf-8", "replace").strip()
     stderr = done.stderr.decode("utf-8", "replace")
     output_path = os.path.join(program_dir, "data2.dat")
@@ -48,34 +49,67 @@ def run_once(program_dir: str, program: str, fault: str, probability: float, exp
     return done.returncode, problems
 
 
-def failing_syncs(folder: str, program: str, expected: bytes):
-    """A sync that fails, of data2.dat or of the folder that a new data2.dat
-    was created in, ends in the failure notice alone, never the completion one."""
-    failures = []
-    for fault, created in [("posix/io/sync/fdatasync", False), ("posix/io/sync/fsync", True)]:
-        output_path = os.path.join(folder, "data2.dat")
-        if created and os.path.exists(output_path):
+# Faults at one chosen point: (name, fiu-run configuration or None, environment
+# for the preloaded interposer, shell redirections, whether data2.dat exists
+# before, exit status, text the cause line must hold).
+PINNED = [
+    # The error is pinned to EIO: left to itself, libfiu picks one at random,
+    # and EINVAL from a folder's fsync means a file system that cannot sync
+    # folders, which is rightly not a failure.
+    ("data2.dat's sync fails", f"posix/io/sync/fdatasync,failinfo={errno.EIO}", {}, "", True,
+     1, "data2.dat: Input/output error"),
+    ("the sync of a new data2.dat's folder fails", f"posix/io/sync/fsync,failinfo={errno.EIO}",
+     {}, "", False, 1, "Input/output error"),
+    ("closing a duplicate of data2.dat reports a deferred error", None,
+     {"RENUMBER_DUP_CLOSE_ERROR": str(errno.EIO)}, "", True, 1, "data2.dat: Input/output error"),
+    ("a file system without locks", None, {"RENUMBER_FLOCK_ERROR": str(errno.ENOLCK)}, "", True,
+     0, ""),
+    ("a file system that cannot lock", None, {"RENUMBER_FLOCK_ERROR": str(errno.EOPNOTSUPP)}, "",
+     True, 0, ""),
+    ("locking fails otherwise", None, {"RENUMBER_FLOCK_ERROR": str(errno.EIO)}, "", True, 1,
+     "data2.dat: Input/output error"),
+    # No cause line: standard error is closed.
+    ("the null device cannot be opened for a closed descriptor",
+     f"posix/io/oc/open,failinfo={errno.EMFILE}", {}, "<&- 2>&-", True, 1, ""),
+]
+
+
+def pinned_faults(folder: str, program: str, interpose: str, expected: bytes):
+    """Each pinned fault: the promised exit status and notice, and data2.dat
+    either the correct output or an exact prefix of it; an old data2.dat is
+    left alone when the run stops before opening it."""
+    results = []
+    output_path = os.path.join(folder, "data2.dat")
+    for name, fault, env, redirections, existing, status, cause in PINNED:
+        if os.path.exists(output_path):
             os.remove(output_path)
-        # The error is pinned to EIO: left to itself, libfiu picks one at
-        # random, and EINVAL from a folder's fsync means a file system that
-        # cannot sync folders, which is rightly not a failure.
-        done = subprocess.run(["fiu-run", "-x", "-c", f"enable name={fault},failinfo={errno.EIO}",
-                               program], cwd="/",
+        if existing:
+            with open(output_path, "wb") as f:
+                f.write(OLD_OUTPUT)
+        injection = f"fiu-run -x -f '' -c 'enable name={fault}' " if fault else ""
+        done = subprocess.run(f"exec {injection}'{program}' {redirections}", shell=True, cwd="/",
+                              env=headless(dict(env, LD_PRELOAD=interpose)),
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
         problems = []
-        if (done.returncode, done.stdout.decode()) != (1, FAILED + "\n"):
-            problems.append(f"exit status {done.returncode}, notice {done.stdout.decode()!r}")
-        if "data2.dat" not in done.stderr.decode() and not created:
-            problems.append(f"cause {done.stderr.decode()!r}")
-        if not expected.startswith(open(output_path, "rb").read()):
-            problems.append("data2.dat is not a prefix of the correct output")
-        failures.append((f"{fault} fails", problems))
-    return failures
+        notice = DONE if status == 0 else FAILED
+        shown = done.stdout.decode()
+        if done.returncode != status or (shown and shown != notice + "\n"):
+            problems.append(f"exit status {done.returncode}, notice {shown!r}")
+        if cause not in done.stderr.decode():
+            problems.append(f"cause {done.stderr.decode()!r} lacks {cause!r}")
+        output = open(output_path, "rb").read() if os.path.exists(output_path) else None
+        if status == 0 and output != expected:
+            problems.append("completed without the correct data2.dat")
+        if status == 1 and output != OLD_OUTPUT and not expected.startswith(output or b""):
+            problems.append("data2.dat is neither left alone nor a prefix of the correct output")
+        results.append((name, problems))
+    return results
 
 
 def main():
     require("fiu-run")
-    program, runs = sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 300
+    program, interpose = sys.argv[1], os.path.abspath(sys.argv[2])
+    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 300
     import tempfile
     folder = tempfile.mkdtemp(prefix="renumber-faults-")
     target = os.path.join(folder, "renumber")
@@ -97,13 +131,13 @@ def main():
         if open(os.path.join(folder, "data.dat"), "rb").read() != data:
             failures.append((f"run {run}", ["data.dat changed"]))
             break
-    sync_results = failing_syncs(folder, target, expected)
+    pinned = pinned_faults(folder, target, interpose, expected)
     subprocess.run(["rm", "-rf", folder], check=True)
     print(f"{runs} runs: {outcomes.get(0, 0)} completed, {outcomes.get(1, 0)} failed cleanly")
     if outcomes.get(1, 0) < runs // 4:
         failures.append(("injection", [f"only {outcomes.get(1, 0)} runs met a fault"]))
     results = failures or [("every run kept its promises", [])]
-    return report(results + sync_results)
+    return report(results + pinned)
 
 
 if __name__ == "__main__":

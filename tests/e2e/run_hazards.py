@@ -15,11 +15,11 @@ import time
 
 import reference
 from cases import DONE, FAILED
-from desktop import require
+from desktop import headless, require
 from harness import (can_mount, check_kept_after_full_disk, check_whole_records,
-                     disk_filling_midway, realistic_data, report)
+                     disk_filling_midway, realistic_data, report, stopped_once_written)
 
-ENV = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}  # no DISPLAY: terminal notice
+ENV = headless()  # the terminal notice
 BLANK_LINE_DATA = b'"a","b","c","5","e"\r\n\r\n'
 
 
@@ -63,19 +63,6 @@ def expect(problems, what, actual, expected):
         problems.append(f"{what}: {shown!r}, expected {expected!r}"[:400])
 
 
-def stopped_once_written(process, folder, least=1):
-    """Stops the run with SIGSTOP as soon as data2.dat holds `least` bytes;
-    False when the run ended first."""
-    output = folder.file("data2.dat")
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline and process.poll() is None:
-        if os.path.exists(output) and os.path.getsize(output) >= least:
-            process.send_signal(signal.SIGSTOP)
-            return process.poll() is None
-        time.sleep(0.0005)
-    return False
-
-
 def closed_standard_streams(program):
     """Launchers that start programs with no standard streams: nothing the
     program prints may land in data2.dat."""
@@ -105,14 +92,14 @@ def two_runs_at_once(program, data, expected):
     folder = Folder(program, data)
     try:
         first = folder.start()
-        if not stopped_once_written(first, folder):
+        if not stopped_once_written(first, folder.file("data2.dat")):
             first.kill()
             return ["the first run ended before it could be stopped"]
         written = folder.read("data2.dat")
         status, notice, cause = folder.run()
         expect(problems, "second run: exit status", status, 1)
         expect(problems, "second run: notice", notice, FAILED + "\n")
-        if "data2.dat: in use by another run" not in cause or cause.count("\n") != 1:
+        if "data2.dat: in use by another program or another run" not in cause or cause.count("\n") != 1:
             problems.append(f"second run: cause {cause!r}")
         if not folder.read("data2.dat").startswith(written):
             problems.append("the second run changed the first run's data2.dat")
@@ -158,7 +145,7 @@ def changed_while_read(program, data):
         folder = Folder(program, data)
         try:
             run = folder.start()
-            if not stopped_once_written(run, folder):
+            if not stopped_once_written(run, folder.file("data2.dat")):
                 run.kill()
                 problems.append(f"{name}: the run ended before it could be stopped")
                 continue
@@ -268,12 +255,14 @@ def terminal_notice(program):
 
 
 def folder_names_in_the_cause(program):
-    """The cause line stays one line, whatever the folder is called."""
+    """The cause line stays one line, whatever the folder is called, and
+    names the folder in full, however long its path."""
     problems = []
     root = tempfile.mkdtemp(prefix="renumber-names-")
     try:
         for name, shown in [("new\nline\x1b[31mred", "new\\nline\\x1b[31mred"),
-                            ("データ 置き場", "データ 置き場")]:
+                            ("データ 置き場", "データ 置き場"),
+                            ("long" * 60, "long" * 60)]:
             folder_path = os.path.join(root, name)
             os.mkdir(folder_path)
             folder = Folder(program, b"", folder_path)

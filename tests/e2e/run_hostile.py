@@ -11,7 +11,7 @@ import tempfile
 
 import reference
 from cases import DONE, FAILED
-from desktop import require
+from desktop import headless, require
 from harness import report
 
 MIB = 1 << 20
@@ -76,7 +76,7 @@ def run_case(program, data, memory_limit):
         measure = os.path.join(folder, "peak")
         try:
             done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", measure, target], cwd="/",
-                                  stdin=subprocess.DEVNULL, capture_output=True,
+                                  env=headless(), stdin=subprocess.DEVNULL, capture_output=True,
                                   timeout=TIME_LIMIT)
         except subprocess.TimeoutExpired:
             return [f"no end within {TIME_LIMIT} s"]

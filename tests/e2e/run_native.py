@@ -4,25 +4,30 @@ Standard input is not a terminal here, so the program prints its notice on
 standard output and returns at once. Usage: run_native.py PROGRAM
 """
 
+import contextlib
+import os
 import subprocess
 import sys
 
 from cases import CASES
-from harness import CaseFolder, judge, report
+from desktop import headless
+from harness import CaseFolder, Holder, judge, report
+
+HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
 
 
 def run_case(case, program):
     folder = CaseFolder(case, program)
     try:
-        env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}  # no DISPLAY: terminal notice
-        done = subprocess.run([folder.start], cwd=folder.cwd, stdin=subprocess.DEVNULL,
-                              capture_output=True, env=env, timeout=60)
-        stdout = done.stdout.decode("utf-8", "replace")
-        problems = []
+        holding = Holder(case.hold, folder.app, HOLDER) if case.hold else contextlib.nullcontext()
+        with holding as holder:
+            run = subprocess.Popen([folder.start], cwd=folder.cwd, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=headless())
+            problems = holder.started(run) if holder else []
+            stdout, stderr = (out.decode("utf-8", "replace") for out in run.communicate(timeout=60))
         if not stdout.endswith("\n") or stdout.count("\n") != 1:
             problems.append(f"stdout {stdout!r} is not one notice line")
-        problems += judge(case, folder, stdout.rstrip("\n"), done.returncode,
-                          done.stderr.decode("utf-8", "replace"))
+        problems += judge(case, folder, stdout.rstrip("\n"), run.returncode, stderr)
         return problems
     finally:
         folder.remove()
@@ -30,7 +35,8 @@ def run_case(case, program):
 
 def main():
     program = sys.argv[1]
-    return report([(case.name, run_case(case, program)) for case in CASES])
+    return report([(case.name, run_case(case, program)) for case in CASES
+                   if not case.windows_only])
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ trace tells which notice it showed. Cases that need POSIX links or devices are
 left to the native runner. Usage: run_wine.py PROGRAM.exe SCREENSHOT_FOLDER
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -16,7 +17,7 @@ import tempfile
 import reference
 from cases import CASES, DONE, FAILED
 from desktop import Xvfb, require
-from harness import (CaseFolder, can_mount, check_kept_after_full_disk, judge, report,
+from harness import (CaseFolder, Holder, can_mount, check_kept_after_full_disk, judge, report,
                      disk_filling_midway)
 
 LOCALE = "ja_JP.UTF-8"
@@ -74,15 +75,25 @@ def shown_notices(stderr: str):
     return [decode(m) for m in re.findall(r'trace:msgbox:MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', stderr)]
 
 
+def windows_path(path: str) -> str:
+    """A path of this system as Wine's programs name it."""
+    return "Z:" + path.replace("/", "\\")
+
+
 def run_case(screen, prefix, case, program, shots):
     folder = CaseFolder(case, program)
     try:
         env = dict(prefix.env, WINEDEBUG="trace+msgbox")
-        with tempfile.TemporaryFile() as err:
+        holding = contextlib.nullcontext()
+        if case.hold:
+            holder = os.path.join(os.path.dirname(program), "holder.exe")
+            holding = Holder(case.hold, folder.app, [wine_command(), holder], prefix.env,
+                             windows_path)
+        with tempfile.TemporaryFile() as err, holding as holder:
             process = subprocess.Popen([wine_command(), folder.start], cwd=folder.cwd, env=env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=err)
-            problems = []
+            problems = holder.started(process) if holder else []
             window = screen.wait_for_window("renumber", process)
             if case.notice == DONE and folder.read("data2.dat") != case.output:
                 problems.append("data2.dat not complete while the message box is up")

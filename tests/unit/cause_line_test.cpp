@@ -39,6 +39,15 @@ TEST(CauseLine, ControlBytesAndInvalidUtf8AreEscapedReadableTextIsNot) {
       {"sequence cut short at the end", "ab\xe3\x81", R"(ab\xe3\x81)"},
       {"sequence cut short by ASCII", "\xe3\x81x", R"(\xe3\x81x)"},
       {"lone continuation byte", "\x80", R"(\x80)"},
+      // The edges of each range of valid lead and continuation bytes.
+      {"highest two-byte character", "\xdf\xbf", "\xdf\xbf"},
+      {"highest three-byte character", "\xef\xbf\xbf", "\xef\xbf\xbf"},
+      {"lowest four-byte character", "\xf0\x90\x80\x80", "\xf0\x90\x80\x80"},
+      {"highest character", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+      {"overlong four-byte form", "\xf0\x8f\xbf\xbf", R"(\xf0\x8f\xbf\xbf)"},
+      {"lead byte beyond F4", "\xf5\x80\x80\x80", R"(\xf5\x80\x80\x80)"},
+      {"second byte beyond BF", "\xc3\xc0", R"(\xc3\xc0)"},
+      {"third byte beyond BF", "\xe3\x81\xc0", R"(\xe3\x81\xc0)"},
   };
   for (const Case& c : cases) {
     const std::string line = Module1::one_line(c.cause);

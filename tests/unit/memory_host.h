@@ -28,7 +28,7 @@ class MemoryHost final : public host::Host {
   int input_modifications = 0;                  // the input's modification time, as a count
   std::optional<std::size_t> read_fails_after;  // bytes read before an I/O error
   std::optional<std::size_t> disk_space;        // bytes of output before "disk full"
-  bool failed_write_reports_nothing = false;     // as Windows does, whatever it stored
+  bool failed_write_reports_nothing = false;    // as Windows does, whatever it stored
   bool cut_back_fails = false;
   std::function<void()> before_read;  // may throw what no host should
   bool output_not_creatable = false;
