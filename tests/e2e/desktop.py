@@ -2,10 +2,12 @@
 for a window, press a key in it, take a screenshot."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
 import time
+from typing import List
 
 SKIP = 77  # ctest's code for a skipped test, used only outside CI
 
@@ -116,6 +118,53 @@ class Xvfb:
                 continue
         process.kill()
         raise TimeoutError(f"the program did not end after {attempts} presses of {key}")
+
+    def _wait_for_window_manager(self, manager, timeout: float = 30) -> None:
+        """Returns once the manager has taken the screen: a window mapped
+        before may be taken over midway and missed by a search."""
+        deadline = time.monotonic() + timeout
+        while "window id" not in subprocess.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                capture_output=True, text=True).stdout:
+            if manager.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("the window manager did not start")
+            time.sleep(0.1)
+
+    def notice_in_front(self, start, shot: str, stacking: bool = True) -> List[str]:
+        """Under a window manager, with another program's window brought to
+        the front once the notice is up (the user went on working during a
+        long run): the notice must stay in front of it. `start` starts the
+        program; the screenshot lands at `shot`. Without `stacking`, the
+        order of the windows is only shown, not checked."""
+        manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._wait_for_window_manager(manager)
+        other = subprocess.Popen(["xmessage", "-geometry", "1024x768+0+0", "another program"],
+                                 env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        try:
+            other_window = self.wait_for_window("xmessage", other)
+            process = start()
+            window = self.wait_for_window("renumber", process)
+            self._xdotool("windowactivate", "--sync", other_window)
+            time.sleep(1)  # let the manager restack
+            order = subprocess.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"],
+                                   env=self.env, capture_output=True, text=True).stdout
+            bottom_to_top = [int(found, 16) for found in re.findall(r"0x[0-9a-f]+", order)]
+            self.screenshot(shot)
+            problems = []
+            behind = int(window) not in bottom_to_top or int(other_window) not in bottom_to_top or \
+                bottom_to_top.index(int(window)) < bottom_to_top.index(int(other_window))
+            if stacking and behind:
+                problems.append(f"the notice is behind the other window: {order.strip()}")
+            self._xdotool("windowactivate", "--sync", window)
+            self.dismiss(process, window, "Return")
+            return problems
+        finally:
+            other.kill()
+            manager.kill()
+            other.wait()
+            manager.wait()
 
     def screenshot(self, path: str) -> None:
         os.makedirs(os.path.dirname(path), exist_ok=True)

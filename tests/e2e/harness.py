@@ -79,7 +79,7 @@ def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
     if case.notice == FAILED and "renumber: " not in stderr:
         problems.append(f"no cause on stderr: {stderr!r}")
     if case.output is WHOLE_RECORDS:
-        check_whole_records(folder.read("data2.dat"),
+        check_whole_records(folder.read("data2.dat") or b"",
                             reference.convert(folder.read("data.dat"))[0], problems)
     elif case.output is not NOT_CHECKED:  # a link may lead to /dev/full: never read it
         output = folder.read("data2.dat")

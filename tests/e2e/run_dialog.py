@@ -54,7 +54,7 @@ def run_case(screen, case, program, shots, key, shot):
 
 
 def main():
-    require("Xvfb", "xdotool", "import")
+    require("Xvfb", "xdotool", "import", "openbox", "xmessage", "xprop")
     program, shots = sys.argv[1], sys.argv[2]
     results = []
     with Xvfb() as screen:
@@ -63,6 +63,17 @@ def main():
                 key, shot = CHOSEN[case.name]
                 results.append((f"{case.name} (dismissed with {key})",
                                 run_case(screen, case, program, shots, key, shot)))
+        case = next(case for case in CASES if case.name == "road of one record")
+        folder = CaseFolder(case, program)
+        try:
+            results.append(("the dialog stays in front of another program's window",
+                            screen.notice_in_front(
+                                lambda: subprocess.Popen([folder.start], cwd=folder.cwd,
+                                                         env=screen.env,
+                                                         stdin=subprocess.DEVNULL),
+                                os.path.join(shots, "dialog-in-front.png"))))
+        finally:
+            folder.remove()
     return report(results)
 
 
