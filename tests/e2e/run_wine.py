@@ -116,6 +116,7 @@ class WineFolder:
 
     def __init__(self, program, data, folder=None):
         self.path = folder or tempfile.mkdtemp(prefix="renumber-wine-run-")
+        os.makedirs(self.path, exist_ok=True)
         self.program = os.path.join(self.path, os.path.basename(program))
         shutil.copy2(program, self.program)
         with open(os.path.join(self.path, "data.dat"), "wb") as f:
@@ -171,24 +172,43 @@ def two_instances(screen, prefix, program):
     return problems
 
 
-def cause_line_recipe(screen, prefix, program):
-    """The user's guide's way to see the cause on Windows: from a command
-    prompt in the program's folder, `renumber.exe 2> cause.txt`."""
-    folder = WineFolder(program, b"")
-    os.remove(os.path.join(folder.path, "data.dat"))
+# Where the cause line goes: (name, folder name, data.dat or None, command in
+# the program's folder, file that must hold exactly one cause line or None,
+# text it must hold). Standard error redirected into data.dat itself must
+# leave data.dat as it was. (Windows allows no control characters in names.)
+CAUSE_LINES = [
+    ("the guide's recipe", "folder", None, "renumber.exe 2> cause.txt", "cause.txt",
+     "data.dat"),
+    ("standard error is data.dat", "folder", b'"a","b","c","5","e"\r\n\r\n',
+     "renumber.exe 2>> data.dat", None, ""),
+]
+
+
+def cause_lines(screen, prefix, program):
+    """The user's guide's way to see the cause on Windows, from a command
+    prompt in the program's folder, and standard error that is a data file."""
     problems = []
-    try:
-        recipe = subprocess.Popen([wine_command(), "cmd", "/c", "renumber.exe 2> cause.txt"],
-                                  cwd=folder.path, env=prefix.env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        window = screen.wait_for_window("renumber", recipe)
-        screen.dismiss(recipe, window, "Return")
-        with open(os.path.join(folder.path, "cause.txt"), "rb") as f:
-            cause = f.read().decode("utf-8", "replace")
-        if not (cause.startswith("renumber: ") and "data.dat" in cause and cause.count("\n") == 1):
-            problems.append(f"cause.txt holds {cause!r}")
-    finally:
-        shutil.rmtree(folder.path, ignore_errors=True)
+    for name, folder_name, data, command, cause_file, text in CAUSE_LINES:
+        root = tempfile.mkdtemp(prefix="renumber-wine-cause-")
+        folder = WineFolder(program, data or b"", os.path.join(root, folder_name))
+        if data is None:
+            os.remove(os.path.join(folder.path, "data.dat"))
+        try:
+            recipe = subprocess.Popen([wine_command(), "cmd", "/c", command], cwd=folder.path,
+                                      env=prefix.env, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            window = screen.wait_for_window("renumber", recipe)
+            screen.dismiss(recipe, window, "Return")
+            if cause_file:
+                with open(os.path.join(folder.path, cause_file), "rb") as f:
+                    cause = f.read().decode("utf-8", "replace")
+                if not (cause.startswith("renumber: ") and text in cause and
+                        cause.count("\n") == 1):
+                    problems.append(f"{name}: the cause line is {cause!r}")
+            if data is not None and open(os.path.join(folder.path, "data.dat"), "rb").read() != data:
+                problems.append(f"{name}: data.dat changed")
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
     return problems
 
 
@@ -250,8 +270,7 @@ def main():
                     results.append((case.name, run_case(screen, prefix, case, program, shots)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
-            results.append(("the guide's recipe for the cause line",
-                            cause_line_recipe(screen, prefix, program)))
+            results.append(("where the cause line goes", cause_lines(screen, prefix, program)))
             results.append(("the message box stays in front of another program's window",
                             message_box_in_front(screen, prefix, program, shots)))
         finally:
