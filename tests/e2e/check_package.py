@@ -14,6 +14,11 @@ from cases import DONE, FAILED
 from harness import report
 
 GUIDE = "はじめにお読みください.txt"
+# The causes that the program words itself, the same on each platform, as
+# the end-to-end cases see it print them.
+OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
+              "data2.dat: in use by another program or another run",
+              "data.dat: in use by another program", "data.dat changed while it was read"]
 
 
 def members(archive: str):
@@ -42,6 +47,9 @@ def guide_problems(guide: bytes):
         return problems + [f"not UTF-8: {error}"]
     if text.count("\n") != text.count("\r\n") or text.count("\r") != text.count("\r\n"):
         problems.append("line ends other than CRLF")
+    for cause in OWN_CAUSES:
+        if cause not in text:
+            problems.append(f"the cause {cause!r} is not quoted")
     for notice in (DONE, FAILED):
         if notice not in text.split("\r\n") and f"● {notice}" not in text.split("\r\n"):
             problems.append(f"the notice {notice!r} is not named on a line of its own")
