@@ -73,9 +73,7 @@ constexpr std::array<std::string_view, kNotANumber + 1> kNewCodeByNumber = [] {
 
 std::string_view recode(std::string_view code_field, std::string_view carried_code) {
   const std::string_view new_code = kNewCodeByNumber[entry_of(code_field)];
-  // Selected by indexing, not by a conditional that could become a branch.
-  const std::string_view results[2] = {carried_code, new_code};
-  return results[!new_code.empty()];
+  return new_code.empty() ? carried_code : new_code;
 }
 
 }  // namespace Module1

@@ -20,42 +20,48 @@ inline constexpr std::size_t kMinFields = 5;
 // signed 16-bit counter.
 inline constexpr std::size_t kMaxFields = 32768;
 
-// Separators never overlap, so a line of n fields is at least 3 (n - 1)
-// bytes long: only a line of this length or more can hold more than
-// kMaxFields fields.
-inline constexpr std::size_t kLongLine = kFieldSeparator.size() * kMaxFields;
-
 // The field list of one record line, held as far as the output needs it: the
 // output line is the input line with the text between the third and the
-// fourth separator replaced, so only where the first four separators are
-// matters, and whether the number of fields is within the limits.
+// fourth separator replaced, so what matters is where the first four
+// separators are, and whether the line holds too many fields.
 struct FieldList {
   std::string_view line;
-  // Offsets in `line` of its first separators; `count - 1` of them are set,
-  // at most four.
-  std::array<std::size_t, kCodeFieldPosition + 1> separator_at{};
-  // The number of fields. Exact for fewer than kMinFields fields and for lines
-  // of kLongLine bytes or more; a shorter line of kMinFields fields or more
-  // says kMinFields, as it cannot hold more than kMaxFields.
-  std::size_t count = 0;
+  // Offsets in `line` of its first separators, left to right.
+  std::array<std::size_t, kCodeFieldPosition + 1> first_separators{};
+  // How many entries of first_separators the line has: all its separators
+  // when it has fewer than four.
+  std::size_t first_separator_count = 0;
+  // The line holds more than kMaxFields fields.
+  bool over_field_limit = false;
 };
 
 // Splits a line (without terminator) at its separators, left to right,
 // occurrences never overlapping. An empty line gives no fields at all.
 void split_record(std::string_view line, FieldList& fields);
 
-// Fails the record: `count` fields are too few.
-[[noreturn]] void fail_too_few_fields(std::size_t count);
+// Fails a line whose start already holds more than kMaxFields fields: it
+// cannot be a record, however it goes on.
+void require_within_field_limit(std::string_view line_start);
+
+// Fails the record for breaking the record rules below.
+[[noreturn]] void fail_record(const FieldList& fields);
+
+// The record rules, checked here alone: a record of at least `least` fields
+// and at most kMaxFields.
+inline void require_fields(const FieldList& fields, std::size_t least) {
+  if (fields.first_separator_count + 1 < least || fields.over_field_limit) fail_record(fields);
+}
 
 // The code field of a split record. Fails for a record of fewer than four
-// fields. Inline, as it runs twice for every record.
+// fields.
 inline std::string_view code_field(const FieldList& fields) {
-  if (fields.count <= kCodeFieldPosition) fail_too_few_fields(fields.count);
-  const std::size_t start = fields.separator_at[kCodeFieldPosition - 1] + kFieldSeparator.size();
-  const std::size_t end = fields.count > kCodeFieldPosition + 1
-                              ? fields.separator_at[kCodeFieldPosition]
+  require_fields(fields, kCodeFieldPosition + 1);
+  const std::size_t start =
+      fields.first_separators[kCodeFieldPosition - 1] + kFieldSeparator.size();
+  const std::size_t end = fields.first_separator_count > kCodeFieldPosition
+                              ? fields.first_separators[kCodeFieldPosition]
                               : fields.line.size();
-  return {fields.line.data() + start, end - start};
+  return fields.line.substr(start, end - start);
 }
 
 // An output line as consecutive pieces: written one after the other, they

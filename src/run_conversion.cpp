@@ -68,12 +68,13 @@ Outcome run_conversion(host::Host& host) {
     output_file = host.open_output(path_beside_program(host, kOutputFileName), *input_file);
     output.emplace(*output_file);
 
-    host::LineReader input(*input_file);
+    // A line too long to hold whole fails as soon as it shows too many fields.
+    host::LineReader input(*input_file, require_within_field_limit);
     std::string_view carried_code;
     FieldList fields;
     std::string_view line;
-    while (input.read_line(line)) {
-      ++line_number;
+    // Counted before the line is read: reading may already fail the record.
+    while (++line_number, input.read_line(line)) {
       split_record(line, fields);
       carried_code = recode(code_field(fields), carried_code);
       output->write_line(join_record(fields, carried_code));

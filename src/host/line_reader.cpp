@@ -1,23 +1,27 @@
 #include "host/line_reader.h"
 
 #include <cstring>
-
-#include "byte_blocks.h"
+#include <utility>
 
 namespace host {
 
-LineReader::LineReader(InputFile& file, std::size_t buffer_size)
-    : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size) {}
+LineReader::LineReader(InputFile& file, LongLineCheck check_long_line, std::size_t buffer_size)
+    : file_(file),
+      check_long_line_(std::move(check_long_line)),
+      buffer_(new char[buffer_size]),
+      capacity_(buffer_size) {}
 
 bool LineReader::read_line(std::string_view& line) {
   drop_line_feed_after_carriage_return();
   if (!has_unread_bytes()) return false;
   std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
   for (;;) {
-    const std::size_t cr = find_carriage_return(begin_ + scanned);
-    if (cr < end_) {
-      line = {buffer_.get() + begin_, cr - begin_};
-      begin_ = cr + 1;
+    const char* const from = buffer_.get() + begin_ + scanned;
+    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', end_ - begin_ - scanned));
+    if (cr != nullptr) {
+      const auto at = static_cast<std::size_t>(cr - buffer_.get());
+      line = {buffer_.get() + begin_, at - begin_};
+      begin_ = at + 1;
       if (begin_ < end_) {
         begin_ += static_cast<std::size_t>(buffer_[begin_] == '\n');
       } else {
@@ -34,26 +38,6 @@ bool LineReader::read_line(std::string_view& line) {
   }
 }
 
-// Position of the first carriage return at or after `from` among the bytes
-// read, or end_ when there is none: two blocks compared at a time while
-// there are that many, then the few bytes left before end_ one by one.
-std::size_t LineReader::find_carriage_return(std::size_t from) const {
-  using Module1::kBlockSize;
-  const char* const buffer = buffer_.get();
-  std::size_t at = from;
-  for (; at + 2 * kBlockSize <= end_; at += 2 * kBlockSize) {
-    const Module1::ByteBlock first = Module1::bytes_equal(Module1::load_block(buffer + at), '\r');
-    const Module1::ByteBlock second =
-        Module1::bytes_equal(Module1::load_block(buffer + at + kBlockSize), '\r');
-    if (Module1::any_marked(first | second)) {
-      const std::size_t in_first = Module1::first_marked(first);
-      return at + (in_first < kBlockSize ? in_first : kBlockSize + Module1::first_marked(second));
-    }
-  }
-  while (at < end_ && buffer[at] != '\r') ++at;
-  return at;
-}
-
 bool LineReader::has_unread_bytes() {
   if (begin_ < end_) return true;
   begin_ = end_ = 0;
@@ -68,12 +52,14 @@ void LineReader::drop_line_feed_after_carriage_return() {
 
 // Reads more bytes after the unread ones. When less than half the buffer is
 // free, the unread bytes move to its front, or, when they fill more than half
-// of it (one long line), the buffer doubles. False at the end of the file.
+// of it (one long line, checked first), the buffer doubles. False at the end
+// of the file.
 bool LineReader::fill() {
   if (file_ended_) return false;
   if (capacity_ - end_ < capacity_ / 2) {
     const std::size_t unread = end_ - begin_;
     if (unread > capacity_ / 2) {
+      if (check_long_line_) check_long_line_({buffer_.get() + begin_, unread});
       std::unique_ptr<char[]> larger(new char[capacity_ * 2]);
       std::memcpy(larger.get(), buffer_.get() + begin_, unread);
       buffer_ = std::move(larger);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -17,7 +18,13 @@ class LineReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
 
-  explicit LineReader(InputFile& file, std::size_t buffer_size = kDefaultBufferSize);
+  // Looks at the start of a line that is about to outgrow the buffer, and
+  // throws when the line cannot be valid however it goes on, so that such a
+  // line is not held whole.
+  using LongLineCheck = std::function<void(std::string_view line_start)>;
+
+  explicit LineReader(InputFile& file, LongLineCheck check_long_line = nullptr,
+                      std::size_t buffer_size = kDefaultBufferSize);
 
   // Sets `line` to the next line, without its terminator; false, with
   // `line` untouched, once every line has been read.
@@ -26,12 +33,12 @@ class LineReader {
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
-  [[nodiscard]] std::size_t find_carriage_return(std::size_t from) const;
   bool has_unread_bytes();
   bool fill();
   void drop_line_feed_after_carriage_return();
 
   InputFile& file_;
+  LongLineCheck check_long_line_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
   std::size_t begin_ = 0;  // first unread byte

@@ -36,7 +36,7 @@ class ChunkedInput final : public host::InputFile {
 std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
                                   std::size_t buffer_size) {
   ChunkedInput file(content, chunk);
-  host::LineReader reader(file, buffer_size);
+  host::LineReader reader(file, nullptr, buffer_size);
   std::vector<std::string> lines;
   std::string_view line;
   while (reader.read_line(line)) lines.emplace_back(line);
@@ -106,10 +106,30 @@ TEST(LineReader, FindsLineEndsAtEveryOffsetAcrossBlocksAndRefills) {
   }
 }
 
-TEST(LineReader, LongLinesGrowTheBuffer) {
+TEST(LineReader, LongLinesGrowTheBufferOnceTheirStartIsChecked) {
   const std::string long_line(100000, 'x');
   const std::string content = "a\r\n" + long_line + "\r\nb";
   EXPECT_EQ(read_all(content, 4096, 16), (std::vector<std::string>{"a", long_line, "b"}));
+
+  // Each growth shows the check a longer start of the line; a check that
+  // throws ends the reading there.
+  ChunkedInput file(content, 4096);
+  std::vector<std::size_t> checked;
+  host::LineReader reader(
+      file,
+      [&](std::string_view start) {
+        EXPECT_EQ(start, std::string_view(long_line).substr(0, start.size()));
+        checked.push_back(start.size());
+        if (start.size() > 50000) throw Module1::Failure::record("too long");
+      },
+      16);
+  std::string_view line;
+  ASSERT_TRUE(reader.read_line(line));
+  EXPECT_THROW(reader.read_line(line), Module1::Failure);
+  ASSERT_GE(checked.size(), 2U);
+  EXPECT_TRUE(std::is_sorted(checked.begin(), checked.end()));
+  EXPECT_GT(checked.back(), 50000U);
+  EXPECT_LT(checked.back(), 100000U);
 }
 
 // Collects what is written, and fails like a full disk once `space` is reached.

@@ -14,16 +14,19 @@ namespace {
 
 using Module1::FieldList;
 
-// What a split says of a line: its field count, and the texts of the
-// leading fields up to the code field, as far as the line has them.
+// What a split says of a line: how many of its first four separators it
+// has, whether it holds too many fields, and the texts of the leading fields
+// up to the code field, as far as the line has them.
 struct Split {
-  std::size_t count = 0;
+  std::size_t first_separators = 0;
+  bool over_field_limit = false;
   std::vector<std::string> leading;
   friend bool operator==(const Split&, const Split&) = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const Split& split) {
-  out << split.count << " fields:";
+  out << split.first_separators << " separators" << (split.over_field_limit ? ", too many" : "")
+      << ":";
   for (const std::string& field : split.leading) out << " [" << field << "]";
   return out;
 }
@@ -31,24 +34,23 @@ std::ostream& operator<<(std::ostream& out, const Split& split) {
 Split split(std::string_view line) {
   FieldList fields;
   Module1::split_record(line, fields);
-  Split split{fields.count, {}};
+  Split split{fields.first_separator_count, fields.over_field_limit, {}};
+  const std::size_t leading = line.empty() ? 0 : std::min(fields.first_separator_count + 1, 4UL);
   std::size_t start = 0;
-  for (std::size_t k = 0; k < std::min(fields.count, Module1::kCodeFieldPosition + 1); ++k) {
-    const std::size_t end = k + 1 < fields.count ? fields.separator_at[k] : line.size();
+  for (std::size_t k = 0; k < leading; ++k) {
+    const std::size_t end = k < fields.first_separator_count ? fields.first_separators[k]
+                                                             : line.size();
     split.leading.emplace_back(line.substr(start, end - start));
     start = end + Module1::kFieldSeparator.size();
   }
   return split;
 }
 
-// What the split must say of a line whose every field is known: the count is
-// exact below five fields and for long lines; otherwise five stands for
-// "five or more".
-Split expected_split(const std::vector<std::string>& all_fields, std::size_t line_size) {
-  const std::size_t count = all_fields.size();
-  const bool exact = count < Module1::kMinFields || line_size >= Module1::kLongLine;
-  const std::size_t leading = std::min(count, Module1::kCodeFieldPosition + 1);
-  return {exact ? count : Module1::kMinFields,
+// What the split must say of a line whose every field is known.
+Split expected_split(const std::vector<std::string>& all_fields) {
+  const std::size_t leading = std::min(all_fields.size(), Module1::kCodeFieldPosition + 1);
+  return {all_fields.empty() ? 0 : leading - (leading == all_fields.size() ? 1 : 0),
+          all_fields.size() > Module1::kMaxFields,
           {all_fields.begin(), all_fields.begin() + static_cast<std::ptrdiff_t>(leading)}};
 }
 
@@ -103,7 +105,7 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
        {std::string("\"\0", 2), std::string("\0\"", 2)}},
   };
   for (const SplitCase& c : cases) {
-    EXPECT_EQ(split(c.line), expected_split(c.fields, c.line.size())) << c.name;
+    EXPECT_EQ(split(c.line), expected_split(c.fields)) << c.name;
   }
 }
 
@@ -121,25 +123,6 @@ std::vector<std::string> split_plainly(const std::string& line) {
   return fields;
 }
 
-TEST(SplitRecord, FindsTheFirstFourSeparatorsOnEitherSideOfTheFirst64Bytes) {
-  // The first separators are found from marks of the line's first bytes; a
-  // filler moves the first or the fourth separator before, across and past
-  // the end of those bytes, in lines that end just after it or go on, with
-  // overlapping look-alikes at the fourth.
-  for (const std::string_view fourth : {R"(",")", R"(",",")", R"(",",",")", R"(","",")"}) {
-    for (std::size_t filler = 0; filler < 80; ++filler) {
-      for (std::size_t tail = 0; tail < 20; ++tail) {
-        const std::string fill(filler, 'x');
-        const std::string end(tail, 'y');
-        for (const std::string& line : {R"("a","b","c)" + fill + std::string(fourth) + end,
-                                        fill + R"(","b","c")" + std::string(fourth) + end}) {
-          ASSERT_EQ(split(line), expected_split(split_plainly(line), line.size())) << line;
-        }
-      }
-    }
-  }
-}
-
 TEST(SplitRecord, FindsSeparatorsAtEveryOffsetOfLongLines) {
   // Lines of every length up to 200 bytes, with separators and look-alikes
   // (a lone comma, a quote and comma) falling on every offset, so that word
@@ -151,16 +134,16 @@ TEST(SplitRecord, FindsSeparatorsAtEveryOffsetOfLongLines) {
       line += pieces[(seed + step * step) % std::size(pieces)];
       for (std::size_t length = 0; length <= line.size(); ++length) {
         const std::string prefix = line.substr(0, length);
-        ASSERT_EQ(split(prefix), expected_split(split_plainly(prefix), prefix.size())) << prefix;
+        ASSERT_EQ(split(prefix), expected_split(split_plainly(prefix))) << prefix;
       }
     }
   }
 }
 
-TEST(SplitRecord, CountsEveryFieldOfLongLinesOnly) {
-  // Lines of separators alone, just below and at the length from which a
-  // line can hold more than kMaxFields fields, and a long line whose
-  // separators all lie at its end, after a block of look-alikes.
+TEST(SplitRecord, TellsLinesOfMoreThan32768FieldsWhetherWholeOrJustBegun) {
+  // Lines of separators alone around the limit, and a long line whose
+  // separators all lie at its end, after a block of look-alikes; a line
+  // shown by its start only fails as soon as the start shows the limit passed.
   const auto separators = [](std::size_t count) {
     std::string line;
     for (std::size_t i = 0; i < count; ++i) line += Module1::kFieldSeparator;
@@ -169,23 +152,24 @@ TEST(SplitRecord, CountsEveryFieldOfLongLinesOnly) {
   struct Case {
     const char* name;
     std::string line;
-    std::size_t count;
+    bool over_field_limit;
   };
   const std::vector<Case> cases = {
-      {"just below the length: five stands for five or more",
-       separators(Module1::kMaxFields - 1) + "ab", Module1::kMinFields},
-      {"at the length: 32,769 fields", separators(Module1::kMaxFields), Module1::kMaxFields + 1},
-      {"above it: 32,768 fields", separators(Module1::kMaxFields - 1) + "abcd",
-       Module1::kMaxFields},
-      {"look-alikes, then separators",
-       std::string(Module1::kLongLine, ',') + separators(Module1::kMaxFields),
-       Module1::kMaxFields + 1},
+      {"32,768 fields", separators(Module1::kMaxFields - 1), false},
+      {"32,768 fields and more bytes", separators(Module1::kMaxFields - 1) + "abcd", false},
+      {"32,769 fields", separators(Module1::kMaxFields), true},
+      {"look-alikes, then 32,769 fields",
+       std::string(3 * Module1::kMaxFields, ',') + separators(Module1::kMaxFields), true},
   };
   for (const Case& c : cases) {
-    ASSERT_EQ(c.line.size() >= Module1::kLongLine, c.count != Module1::kMinFields) << c.name;
     FieldList fields;
     Module1::split_record(c.line, fields);
-    EXPECT_EQ(fields.count, c.count) << c.name;
+    EXPECT_EQ(fields.over_field_limit, c.over_field_limit) << c.name;
+    if (c.over_field_limit) {
+      EXPECT_THROW(Module1::require_within_field_limit(c.line), Module1::Failure) << c.name;
+    } else {
+      EXPECT_NO_THROW(Module1::require_within_field_limit(c.line)) << c.name;
+    }
   }
 }
 
@@ -193,10 +177,10 @@ TEST(SplitRecord, ReusesTheListWithoutKeepingOldFields) {
   FieldList fields;
   Module1::split_record(R"("a","b","c","d","e")", fields);
   Module1::split_record("x", fields);
-  EXPECT_EQ(fields.count, 1U);
+  EXPECT_EQ(fields.first_separator_count, 0U);
   EXPECT_THROW((void)Module1::code_field(fields), Module1::Failure);
-  Module1::split_record("", fields);
-  EXPECT_EQ(fields.count, 0U);
+  Module1::split_record(std::string(3 * Module1::kMaxFields, 'x'), fields);
+  EXPECT_FALSE(fields.over_field_limit);
 }
 
 TEST(JoinRecord, ReplacesOnlyTheCodeField) {
@@ -233,19 +217,21 @@ TEST(JoinRecord, AcceptsFiveTo32768Fields) {
 }
 
 TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
-  for (const std::size_t count : {std::size_t{4}, std::size_t{32769}, std::size_t{40000}}) {
-    const std::string line = line_of_fields(count);
+  struct Case {
+    std::size_t count;
+    const char* cause;
+  };
+  for (const Case& c : {Case{4, "4 fields; a record needs at least 5"},
+                        Case{32769, "more than 32768 fields; a record holds at most 32768"},
+                        Case{40000, "more than 32768 fields; a record holds at most 32768"}}) {
     FieldList fields;
-    Module1::split_record(line, fields);
-    ASSERT_EQ(fields.count, count);
+    Module1::split_record(line_of_fields(c.count), fields);
     try {
       (void)Module1::join_record(fields, "6");
-      ADD_FAILURE() << count << " fields were joined";
+      ADD_FAILURE() << c.count << " fields were joined";
     } catch (const Module1::Failure& failure) {
       EXPECT_TRUE(failure.is_record_failure());
-      EXPECT_NE(std::string(failure.what()).find(std::to_string(count) + " fields"),
-                std::string::npos)
-          << failure.what();
+      EXPECT_EQ(std::string(failure.what()), c.cause);
     }
   }
 }

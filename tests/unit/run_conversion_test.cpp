@@ -88,6 +88,15 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
       {"no separator\r\n", "data.dat line 3: 1 fields; a record needs at least 5"},
       {"\"a\",\"b\",\"c\"\r\n", "data.dat line 3: 3 fields; a record needs at least 5"},
       {"\"a\",\"b\",\"c\",\"5\"\r\n", "data.dat line 3: 4 fields; a record needs at least 5"},
+      // Longer than half the reader's buffer: fails before it is held whole.
+      {std::string(600000, ',') + "\"" + std::string(200000 * 3, '"') + "\r\n",
+       "data.dat line 3: 1 fields; a record needs at least 5"},
+      {[] {
+         std::string separators;
+         for (int i = 0; i < 200000; ++i) separators += "\",\"";
+         return separators + "\r\n";
+       }(),
+       "data.dat line 3: more than 32768 fields; a record holds at most 32768"},
   };
   for (const Case& c : cases) {
     MemoryHost host = host_with_input(good + good + c.bad_line + good);
