@@ -8,7 +8,8 @@ medians are reported, with renumber's user CPU time; its peak memory is
 measured on its own. Every run writes a new data2.dat after a sync, so that no
 run pays for the previous one's writeback.
 
-Usage: compare.py PROGRAM [--size-mib 256] [--rounds 7] [--shape realistic|wide|narrow]"""
+Usage: compare.py PROGRAM [--size-mib 256] [--rounds 7] [--shape realistic|wide|narrow]
+                  [--against OTHER_BUILD]"""
 
 import argparse
 import os
@@ -60,11 +61,14 @@ def main():
     parser.add_argument("--size-mib", type=float, default=256)
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--shape", default="realistic", choices=["realistic", "wide", "narrow"])
+    parser.add_argument("--against", help="another build of renumber, run in the same rounds")
     args = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="renumber-bench-")
     try:
         shutil.copy2(args.program, os.path.join(folder, "renumber"))
+        if args.against:
+            shutil.copy2(args.against, os.path.join(folder, "against"))
         subprocess.run(["python3", os.path.join(HERE, "make_data.py"), str(args.size_mib),
                         os.path.join(folder, "data.dat"), args.shape], check=True)
         commands = {
@@ -74,9 +78,11 @@ def main():
             "cat": "cat data.dat > data2.dat",
             "mawk": f"mawk -f {os.path.join(HERE, 'oneoff.awk')} data.dat > data2.dat",
         }
+        if args.against:
+            commands["against"] = "./against"
         timed("cat data.dat > /dev/null", folder)  # warm the cache
         times = {name: [] for name in commands}
-        user_times = []
+        user_times = {"renumber": [], "against": []}
         for round_number in range(args.rounds):
             names = list(commands)
             shift = round_number % len(names)
@@ -85,12 +91,13 @@ def main():
                 settle(folder)
                 elapsed, user = timed(commands[name], folder)
                 times[name].append(elapsed)
-                if name == "renumber":
-                    user_times.append(user)
+                if name in user_times:
+                    user_times[name].append(user)
 
         subprocess.run("./renumber && cp data2.dat renumber.out && "
                        f"{commands['mawk']} && cmp -s data2.dat renumber.out", cwd=folder,
-                       shell=True, env=headless(os.environ), check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+                       shell=True, env=headless(os.environ), check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL)
         peak = max(peak_memory_mib(folder) for _ in range(3))
 
         median = {name: statistics.median(values) for name, values in times.items()}
@@ -107,8 +114,11 @@ def main():
         print(f"  dd-sync - dd       = {median['dd-sync'] - median['dd']:.3f} s   "
               "(what the sync costs a plain copy)")
         print(f"  mawk / renumber    = {median['mawk'] / median['renumber']:.1f}")
-        print(f"  renumber user CPU  = {statistics.median(user_times) * per_256_mib:.3f} s "
-              "per 256 MiB")
+        for name in ("renumber", "against") if args.against else ("renumber",):
+            print(f"  {name:8} user CPU  = "
+                  f"{statistics.median(user_times[name]) * per_256_mib:.3f} s per 256 MiB")
+        if args.against:
+            print(f"  renumber / against = {median['renumber'] / median['against']:.3f}")
         print(f"  renumber peak RSS  = {peak:.1f} MiB")
         print("  output identical to the mawk one-off: yes")
     finally:

@@ -49,7 +49,9 @@ constexpr std::array<std::uint16_t, 256> kAsFirstOfTwo = digit_values(10, '1');
 // The entry of `text` in kNewCodeByNumber: its number when it is the plain
 // decimal text of a number below 100, kNotANumber otherwise. Codes are random
 // from one record to the next, so the digits are looked up in tables rather
-// than tested with branches, which the processor could not predict.
+// than tested with branches, which the processor could not predict. Looking
+// the code up in the table row by row instead made the whole conversion in
+// memory 2-2.5 times slower.
 constexpr std::size_t entry_of(std::string_view text) {
   if (text.size() - 1 > 1) return kNotANumber;             // neither one digit nor two
   const std::size_t digits_before_last = text.size() - 1;  // 0 or 1

