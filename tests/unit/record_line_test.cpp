@@ -38,8 +38,8 @@ Split split(std::string_view line) {
   const std::size_t leading = line.empty() ? 0 : std::min(fields.first_separator_count + 1, 4UL);
   std::size_t start = 0;
   for (std::size_t k = 0; k < leading; ++k) {
-    const std::size_t end = k < fields.first_separator_count ? fields.first_separators[k]
-                                                             : line.size();
+    const std::size_t end =
+        k < fields.first_separator_count ? fields.first_separators[k] : line.size();
     split.leading.emplace_back(line.substr(start, end - start));
     start = end + Module1::kFieldSeparator.size();
   }
@@ -121,6 +121,24 @@ std::vector<std::string> split_plainly(const std::string& line) {
   }
   fields.push_back(line.substr(start));
   return fields;
+}
+
+TEST(SplitRecord, FindsTheFirstFourSeparatorsOnEitherSideOfTheFirst64Bytes) {
+  // A filler moves the first or the fourth separator before, across and past
+  // the end of the first 66 bytes, in lines that end just after it or go on,
+  // with overlapping look-alikes at the fourth.
+  for (const std::string_view fourth : {R"(",")", R"(",",")", R"(",",",")", R"(","",")"}) {
+    for (std::size_t filler = 0; filler < 80; ++filler) {
+      for (std::size_t tail = 0; tail < 20; ++tail) {
+        const std::string fill(filler, 'x');
+        const std::string end(tail, 'y');
+        for (const std::string& line : {R"("a","b","c)" + fill + std::string(fourth) + end,
+                                        fill + R"(","b","c")" + std::string(fourth) + end}) {
+          ASSERT_EQ(split(line), expected_split(split_plainly(line))) << line;
+        }
+      }
+    }
+  }
 }
 
 TEST(SplitRecord, FindsSeparatorsAtEveryOffsetOfLongLines) {
