@@ -142,7 +142,7 @@ LinePieces join_record(const FieldList& fields, std::string_view carried_code) {
   require_fields(fields, kMinFields);
   // Around the code field, the output is the input line itself.
   const std::string_view code = code_field(fields);
-  const std::size_t code_start = static_cast<std::size_t>(code.data() - fields.line.data());
+  const auto code_start = static_cast<std::size_t>(code.data() - fields.line.data());
   return {fields.line.substr(0, code_start), carried_code,
           fields.line.substr(code_start + code.size())};
 }
