@@ -30,10 +30,11 @@ void for_each_separator(std::string_view text, std::size_t from, Found found) {
   }
 }
 
-// How many separators `text` holds after `from`, counted up to `limit`.
+// How many separators `text` holds after `from`, counted up to `limit` (1 or
+// more).
 std::size_t separators_up_to(std::string_view text, std::size_t from, std::size_t limit) {
   std::size_t count = 0;
-  if (limit > 0) for_each_separator(text, from, [&](std::size_t) { return ++count < limit; });
+  for_each_separator(text, from, [&](std::size_t) { return ++count < limit; });
   return count;
 }
 

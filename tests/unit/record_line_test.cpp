@@ -126,17 +126,18 @@ std::vector<std::string> split_plainly(const std::string& line) {
 TEST(SplitRecord, FindsTheFirstFourSeparatorsOnEitherSideOfTheFirst64Bytes) {
   // A filler moves the first or the fourth separator before, across and past
   // the end of the first 66 bytes, in lines that end just after it or go on,
-  // with overlapping look-alikes at the fourth. Each line is a view followed
-  // by a quote, which a read past its end would take for part of it.
+  // with overlapping look-alikes at the fourth. Each line is a view between
+  // two quotes, which a read past either end would take for part of it.
   for (const std::string_view fourth : {R"(",")", R"(",",")", R"(",",",")", R"(","",")", R"(",)"}) {
     for (std::size_t filler = 0; filler < 80; ++filler) {
       for (std::size_t tail = 0; tail < 20; ++tail) {
         const std::string fill(filler, 'x');
         const std::string end(tail, 'y');
         for (const std::string& line : {R"("a","b","c)" + fill + std::string(fourth) + end,
-                                        fill + R"(","b","c")" + std::string(fourth) + end}) {
-          const std::string followed = line + '"';
-          ASSERT_EQ(split(std::string_view(followed).substr(0, line.size())),
+                                        fill + R"(","b","c")" + std::string(fourth) + end,
+                                        R"(,")" + fill + R"(","b","c)" + std::string(fourth)}) {
+          const std::string quoted = '"' + line + '"';
+          ASSERT_EQ(split(std::string_view(quoted).substr(1, line.size())),
                     expected_split(split_plainly(line)))
               << line;
         }
