@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_blocks.h"
 #include "failure.h"
 #include "host/line_reader.h"
 #include "host/line_writer.h"
@@ -105,6 +106,21 @@ TEST(LineReader, FindsLineEndsAtEveryOffsetAcrossBlocksAndRefills) {
     for (const std::size_t chunk : {1, 5, 15, 16, 17, 40, 1 << 20}) {
       EXPECT_EQ(read_all(content, chunk, buffer_size), lines)
           << "reads of " << chunk << ", buffer " << buffer_size;
+    }
+  }
+}
+
+TEST(FindByte, FindsTheFirstWithinTheRangeAndNothingBeyondIt) {
+  // The block search that the Windows program uses for line ends, on every
+  // length and every place of the byte, inside the range or just past it.
+  for (std::size_t length = 0; length <= 70; ++length) {
+    for (std::size_t at = 0; at < length + 40; ++at) {
+      std::string bytes(length + 40, 'x');
+      bytes[at] = '\r';
+      const char* const begin = bytes.data();
+      EXPECT_EQ(Module1::find_byte(begin, begin + length, '\r') - begin,
+                static_cast<std::ptrdiff_t>(std::min(at, length)))
+          << "length " << length << ", byte at " << at;
     }
   }
 }
