@@ -30,6 +30,18 @@ struct FileState {
   friend bool operator==(const FileState&, const FileState&) = default;
 };
 
+// The causes that every platform words the same, after the file's path.
+inline constexpr const char* kInputInUse = "in use by another program";
+inline constexpr const char* kOutputInUse = "in use by another program or another run";
+inline constexpr const char* kOutputReadOnly = "read-only file; not overwritten";
+inline constexpr const char* kOutputIsInput = "is the input file itself; not overwritten";
+
+// How long a file that another program holds is waited for, and how often it
+// is tried meanwhile: virus scanners, indexers, backup and sync clients open a
+// file for a moment just after it was written.
+inline constexpr unsigned kHoldWaitMs = 2000;
+inline constexpr unsigned kHoldRetryMs = 50;
+
 // A file opened for reading bytes.
 class InputFile {
  public:

@@ -23,12 +23,6 @@
 namespace host {
 namespace {
 
-// How long a file that another program holds is waited for, and how often
-// it is tried meanwhile.
-constexpr int kHoldWaitMs = 2000;
-constexpr int kHoldRetryMs = 50;
-constexpr const char* kInUseByOthers = "in use by another program or another run";
-
 [[noreturn]] void fail_with_errno(const std::string& path, int error) {
   throw Module1::Failure(path + ": " + std::strerror(error));
 }
@@ -300,12 +294,12 @@ class PosixHost final : public Host {
   // sync client) is waited out. Where the file system has no locks, the run
   // goes on without one.
   static void hold_for_this_run(int fd, const std::string& path) {
-    for (int waited = 0;; waited += kHoldRetryMs) {
+    for (unsigned waited = 0;; waited += kHoldRetryMs) {
       if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) return;
       const int error = errno;
       if (error == ENOLCK || error == EINVAL || error == EOPNOTSUPP) return;
       if (error != EWOULDBLOCK) fail_with_errno(path, error);
-      if (waited >= kHoldWaitMs) throw Module1::Failure(path + ": " + kInUseByOthers);
+      if (waited >= kHoldWaitMs) throw Module1::Failure(path + ": " + kOutputInUse);
       ::usleep(kHoldRetryMs * 1000);
     }
   }
@@ -315,7 +309,7 @@ class PosixHost final : public Host {
     const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
                                 static_cast<std::uint64_t>(status.st_ino)};
     if (identity == input.identity()) {
-      throw Module1::Failure(path + ": is the input file itself; not overwritten");
+      throw Module1::Failure(path + ": " + kOutputIsInput);
     }
     if (S_ISREG(status.st_mode) && read_only(status)) throw read_only_failure(path);
   }
@@ -337,7 +331,7 @@ class PosixHost final : public Host {
   }
 
   static Module1::Failure read_only_failure(const std::string& path) {
-    return Module1::Failure(path + ": read-only file; not overwritten");
+    return Module1::Failure(path + ": " + kOutputReadOnly);
   }
 };
 

@@ -55,14 +55,6 @@ std::string message_of(DWORD error) {
   throw Module1::Failure(path + ": " + message_of(error));
 }
 
-constexpr const char* kInUseByOthers = "in use by another program";
-
-// How long a file that another program holds is waited for, and how often it
-// is tried meanwhile: virus scanners, indexers, backup and sync clients open a
-// file for a moment just after it was written.
-constexpr DWORD kHoldWaitMs = 2000;
-constexpr DWORD kHoldRetryMs = 50;
-
 // The errors of a file that another program holds: open with a share mode that
 // excludes this access, or a range of it locked.
 bool held_elsewhere(DWORD error) {
@@ -142,7 +134,7 @@ class WindowsInputFile final : public InputFile {
     const auto wanted = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
     const DWORD error = waiting_out_holds(
         [&] { return ReadFile(file_.get(), buffer, wanted, &count, nullptr) != 0; });
-    if (held_elsewhere(error)) throw Module1::Failure(file_.path() + ": " + kInUseByOthers);
+    if (held_elsewhere(error)) throw Module1::Failure(file_.path() + ": " + kInputInUse);
     if (error != ERROR_SUCCESS) fail_with_error(file_.path(), error);
     return count;
   }
@@ -236,7 +228,7 @@ class WindowsHost final : public Host {
   // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, kInUseByOthers),
+                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse),
                 path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -287,9 +279,6 @@ class WindowsHost final : public Host {
   }
 
  private:
-  static constexpr const char* kOutputInUse = "in use by another program or another run";
-  static constexpr const char* kReadOnly = ": read-only file; not overwritten";
-
   // Opens a file, waiting out a brief hold by another program; a hold that
   // lasts is named in `in_use` words.
   static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
@@ -307,7 +296,7 @@ class WindowsHost final : public Host {
     if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0 &&
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      throw Module1::Failure(path + kReadOnly);
+      throw Module1::Failure(path + ": " + kOutputReadOnly);
     }
     fail_with_error(path, error);
   }
@@ -326,11 +315,11 @@ class WindowsHost final : public Host {
   static void empty_existing_output(const Handle& file, const InputFile& input) {
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (identity_of(information) == input.identity()) {
-      throw Module1::Failure(file.path() + ": is the input file itself; not overwritten");
+      throw Module1::Failure(file.path() + ": " + kOutputIsInput);
     }
     if (!is_disk_file(file)) return;  // a device has nothing to empty
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Module1::Failure(file.path() + kReadOnly);
+      throw Module1::Failure(file.path() + ": " + kOutputReadOnly);
     }
     if (SetEndOfFile(file.get()) == 0) fail_with_error(file.path(), GetLastError());
   }

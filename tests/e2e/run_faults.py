@@ -21,8 +21,8 @@ FAULTS = ["posix/io/oc/*", "posix/io/rw/*", "posix/io/*"]
 
 
 def run_once(program_dir: str, program: str, fault: str, probability: float, expected: bytes):
-    command = ["fiu-run", "-x", "-f", "", "-c", f"enable_random name={fault},probability={probability}",
-               program]
+    command = ["fiu-run", "-x", "-f", "", "-c",
+               f"enable_random name={fault},probability={probability}", program]
     done = subprocess.run(command, cwd="/", env=headless(), stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=120)
     notice = done.stdout.decode("utf-8", "replace").strip()
