@@ -42,11 +42,17 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
   }
 }
 
-// The single failure path: names the cause on the diagnostic channel, keeps
-// the lines converted so far and shows the failure notice, whatever the cause.
-Outcome fail(host::Host& host, std::optional<host::LineWriter>& output, std::string_view cause) {
+// The single failure path: keeps the lines converted so far, names the cause
+// on the diagnostic channel, with what became of those lines when they could
+// not all be kept, and shows the failure notice, whatever the cause.
+Outcome fail(host::Host& host, std::optional<host::LineWriter>& output, std::string cause) {
+  try {
+    if (output) output->keep_written_lines();
+  } catch (const std::exception& unwritten) {
+    cause += "; the lines before it could not all be written: ";
+    cause += unwritten.what();
+  }
   host.report_cause(one_line(cause));
-  if (output) output->keep_written_lines();
   host.show_notice(kFailureNotice);
   return Outcome::failed;
 }

@@ -61,16 +61,16 @@ void LineWriter::write_line(std::span<const std::string_view> pieces) {
 
 void LineWriter::flush() {
   write_buffer();
-  file_.flush();
+  try {
+    file_.flush();
+  } catch (const Module1::Failure& failure) {
+    // The system took every line, but the device did not confirm them all.
+    throw Module1::Failure(std::string(failure.what()) + "; what was written may be incomplete");
+  }
 }
 
-void LineWriter::keep_written_lines() noexcept {
-  if (failed_) return;
-  try {
-    write_buffer();
-  } catch (...) {
-    // The run is failing already; the cause reported is the first one.
-  }
+void LineWriter::keep_written_lines() {
+  if (!failed_) write_buffer();
 }
 
 void LineWriter::write_buffer() {
@@ -115,7 +115,8 @@ void LineWriter::cut_back_after_failure(std::string_view unwritten_lines,
     file_.cut_back(whole_lines_end_);
   } catch (const Module1::Failure& cut) {
     throw Module1::Failure(std::string(failure.what()) +
-                           "; cutting it back to whole records failed too: " + cut.what());
+                           "; cutting it back to whole records failed too: " + cut.what() +
+                           "; it may end inside a record");
   }
 }
 

@@ -28,11 +28,12 @@ class LineWriter {
   void write_line(std::span<const std::string_view> pieces);
   void write_line(std::string_view line) { write_line({&line, 1}); }
   // Hands every buffered line to the file and has the file check that it
-  // reached the system. Throws on any error.
+  // reached the storage device. Throws on any error.
   void flush();
   // On the way out after a failure: writes the buffered lines if nothing has
-  // failed yet, ignoring errors, so that the lines written so far are kept.
-  void keep_written_lines() noexcept;
+  // failed yet, so that the lines converted so far are kept. Throws when they
+  // could not all be written, with what the file holds instead.
+  void keep_written_lines();
 
  private:
   void write_buffer();

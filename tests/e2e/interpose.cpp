@@ -1,17 +1,31 @@
 // Faults that libfiu cannot inject, preloaded into the program by
-// run_faults.py. Chosen by environment variables, each an errno value:
+// run_faults.py (and into the Windows program under Wine by run_wine.py).
+// Chosen by environment variables, each an errno value unless said:
 //   RENUMBER_FLOCK_ERROR      every flock fails with it;
 //   RENUMBER_DUP_CLOSE_ERROR  closing a descriptor made by dup closes it, then
 //                             fails with it (as NFS reports a deferred error);
-//   RENUMBER_NULL_ERROR       opening /dev/null fails with it.
+//   RENUMBER_NULL_ERROR       opening /dev/null fails with it;
+//   RENUMBER_WRITE_ERROR      every write to data2.dat stores half its bytes,
+//                             then fails with it (as a lost network share may);
+//   RENUMBER_TRUNCATE_ERROR   ftruncate fails with it, from the call numbered
+//                             RENUMBER_TRUNCATE_FROM on (1, the first, unless
+//                             set; the first empties data2.dat when it opens);
+//   RENUMBER_CLOSE_ERROR      closing data.dat closes it, then fails with it;
+//   RENUMBER_NO_FILE_IDS      (any value) data.dat and data2.dat report inode
+//                             0, as a volume without file IDs does; not in the
+//                             Wine server, which tells files apart by inode.
 #include <dlfcn.h>
+#include <errno.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -26,6 +40,30 @@ Function real(const char* name) {
 }
 
 int last_duplicate = -1;
+
+bool named(const char* path, const char* name) {
+  const char* slash = std::strrchr(path, '/');
+  return std::strcmp(slash != nullptr ? slash + 1 : path, name) == 0;
+}
+
+// The path that `fd` is open on; empty when there is none.
+std::string path_of(int fd) {
+  char target[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(link.c_str(), target, sizeof(target));
+  return length < 0 ? std::string() : std::string(target, static_cast<size_t>(length));
+}
+
+bool is_file(int fd, const char* name) { return named(path_of(fd).c_str(), name); }
+
+bool hides_file_ids(int fd) {
+  if (std::getenv("RENUMBER_NO_FILE_IDS") == nullptr ||
+      std::strncmp(program_invocation_short_name, "wineserver", 10) == 0) {
+    return false;
+  }
+  const std::string path = path_of(fd);
+  return named(path.c_str(), "data.dat") || named(path.c_str(), "data2.dat");
+}
 
 }  // namespace
 
@@ -57,9 +95,40 @@ extern "C" int dup(int fd) {
 }
 
 extern "C" int close(int fd) {
+  const int close_error = chosen_error("RENUMBER_CLOSE_ERROR");
+  const bool input = close_error != 0 && is_file(fd, "data.dat");
   const int result = real<int (*)(int)>("close")(fd);
+  if (result == 0 && input) {
+    errno = close_error;
+    return -1;
+  }
   if (result != 0 || fd != last_duplicate) return result;
   last_duplicate = -1;
   errno = chosen_error("RENUMBER_DUP_CLOSE_ERROR");
   return -1;
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  const auto real_write = real<ssize_t (*)(int, const void*, size_t)>("write");
+  const int error = chosen_error("RENUMBER_WRITE_ERROR");
+  if (error == 0 || !is_file(fd, "data2.dat")) return real_write(fd, data, size);
+  if (size > 1) real_write(fd, data, size / 2);
+  errno = error;
+  return -1;
+}
+
+extern "C" int ftruncate(int fd, off_t length) {
+  static int calls = 0;
+  const int from = std::max(chosen_error("RENUMBER_TRUNCATE_FROM"), 1);
+  if (const int error = chosen_error("RENUMBER_TRUNCATE_ERROR"); error != 0 && ++calls >= from) {
+    errno = error;
+    return -1;
+  }
+  return real<int (*)(int, off_t)>("ftruncate")(fd, length);
+}
+
+extern "C" int fstat(int fd, struct stat* status) {
+  const int result = real<int (*)(int, struct stat*)>("fstat")(fd, status);
+  if (result == 0 && hides_file_ids(fd)) status->st_ino = 0;
+  return result;
 }

@@ -51,7 +51,12 @@ def run_once(program_dir: str, program: str, fault: str, probability: float, exp
 
 # Faults at one chosen point: (name, fiu-run configuration or None, environment
 # for the preloaded interposer, shell redirections, whether data2.dat exists
-# before, exit status, text the cause line must hold).
+# before, exit status, text the cause line must hold, line of data.dat made a
+# bad record or None). Unless the cause line says otherwise, a data2.dat that
+# the run wrote holds whole records only.
+BAD_LINE = 1001  # within the first buffer of output, so that its write is the one that fails
+SECOND_FAILURE = f"line {BAD_LINE}: 3 fields; a record needs at least 5; the lines before it " \
+    "could not all be written: "
 PINNED = [
     # The error is pinned to EIO: left to itself, libfiu picks one at random,
     # and EINVAL from a folder's fsync means a file system that cannot sync
@@ -71,21 +76,37 @@ PINNED = [
     # No cause line: standard error is closed.
     ("the null device cannot be opened for a closed descriptor", None,
      {"RENUMBER_NULL_ERROR": str(errno.EMFILE)}, "<&- 2>&-", True, 1, ""),
+    ("a bad record, then the lines before it cannot be written", None,
+     {"RENUMBER_WRITE_ERROR": str(errno.EIO)}, "", False, 1,
+     SECOND_FAILURE, BAD_LINE),
+    ("a bad record, then neither writing nor cutting back works", None,
+     {"RENUMBER_WRITE_ERROR": str(errno.EIO), "RENUMBER_TRUNCATE_ERROR": str(errno.EIO),
+      "RENUMBER_TRUNCATE_FROM": "2"}, "", False,
+     1, "data2.dat: Input/output error; it may end inside a record", BAD_LINE),
+    ("emptying the old data2.dat fails", None, {"RENUMBER_TRUNCATE_ERROR": str(errno.EIO)}, "", True,
+     1, "data2.dat: Input/output error"),
+    ("closing data.dat fails", None, {"RENUMBER_CLOSE_ERROR": str(errno.EIO)}, "", True, 1,
+     "data.dat: Input/output error"),
 ]
 
 
-def pinned_faults(folder: str, program: str, interpose: str, expected: bytes):
+def pinned_faults(folder: str, program: str, interpose: str, data: bytes, expected: bytes):
     """Each pinned fault: the promised exit status and notice, and data2.dat
     either the correct output or an exact prefix of it; an old data2.dat is
     left alone when the run stops before opening it."""
     results = []
     output_path = os.path.join(folder, "data2.dat")
-    for name, fault, env, redirections, existing, status, cause in PINNED:
+    for name, fault, env, redirections, existing, status, cause, *bad_line in PINNED:
         if os.path.exists(output_path):
             os.remove(output_path)
         if existing:
             with open(output_path, "wb") as f:
                 f.write(OLD_OUTPUT)
+        lines = data.split(b"\r\n")
+        if bad_line:
+            lines[bad_line[0] - 1] = b'"a","b","c"'
+        with open(os.path.join(folder, "data.dat"), "wb") as f:
+            f.write(b"\r\n".join(lines))
         injection = f"fiu-run -x -f '' -c 'enable name={fault}' " if fault else ""
         done = subprocess.run(f"exec {injection}'{program}' {redirections}", shell=True, cwd="/",
                               env=headless(dict(env, LD_PRELOAD=interpose)),
@@ -102,6 +123,9 @@ def pinned_faults(folder: str, program: str, interpose: str, expected: bytes):
             problems.append("completed without the correct data2.dat")
         if status == 1 and output != OLD_OUTPUT and not expected.startswith(output or b""):
             problems.append("data2.dat is neither left alone nor a prefix of the correct output")
+        if output and not output.endswith(b"\r\n") and \
+                "it may end inside a record" not in done.stderr.decode():
+            problems.append("data2.dat ends inside a record, and the cause line does not say so")
         results.append((name, problems))
     return results
 
@@ -131,7 +155,7 @@ def main():
         if open(os.path.join(folder, "data.dat"), "rb").read() != data:
             failures.append((f"run {run}", ["data.dat changed"]))
             break
-    pinned = pinned_faults(folder, target, interpose, expected)
+    pinned = pinned_faults(folder, target, interpose, data, expected)
     subprocess.run(["rm", "-rf", folder], check=True)
     print(f"{runs} runs: {outcomes.get(0, 0)} completed, {outcomes.get(1, 0)} failed cleanly")
     if outcomes.get(1, 0) < runs // 4:

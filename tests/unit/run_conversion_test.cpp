@@ -124,14 +124,30 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
       {"disk full", [](MemoryHost& h) { h.disk_space = 30; },
        "/mem/data2.dat: No space left on device"},
       {"deferred write error", [](MemoryHost& h) { h.flush_fails = true; },
-       "/mem/data2.dat: Input/output error"},
+       "/mem/data2.dat: Input/output error; what was written may be incomplete"},
       {"disk full, then the cut back fails",
        [](MemoryHost& h) {
          h.disk_space = 30;
          h.cut_back_fails = true;
        },
        "/mem/data2.dat: No space left on device; cutting it back to whole records failed too: "
-       "/mem/data2.dat: Input/output error"},
+       "/mem/data2.dat: Input/output error; it may end inside a record"},
+      {"a bad record, then the lines before it cannot all be written",
+       [](MemoryHost& h) {
+         h.files[MemoryHost::kInput] += "\"a\",\"b\"\r\n";
+         h.disk_space = 30;
+       },
+       "data.dat line 3: 2 fields; a record needs at least 5; the lines before it could not all "
+       "be written: /mem/data2.dat: No space left on device"},
+      {"a bad record, then neither writing nor cutting back works",
+       [](MemoryHost& h) {
+         h.files[MemoryHost::kInput] += "\"a\",\"b\"\r\n";
+         h.disk_space = 30;
+         h.cut_back_fails = true;
+       },
+       "data.dat line 3: 2 fields; a record needs at least 5; the lines before it could not all "
+       "be written: /mem/data2.dat: No space left on device; cutting it back to whole records "
+       "failed too: /mem/data2.dat: Input/output error; it may end inside a record"},
       {"a standard exception",
        [](MemoryHost& h) { h.before_read = [] { throw std::length_error("too long"); }; },
        "unexpected failure: too long"},
