@@ -16,10 +16,36 @@ namespace host {
 // hard or symbolic link) are recognised as the same.
 struct FileIdentity {
   std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+  // The file's ID on its volume, 128 bits wide; an ID of 64 bits has a high
+  // half of 0.
+  std::uint64_t id_high = 0;
+  std::uint64_t id_low = 0;
+  // The path the system resolves the open file to, links followed, or empty
+  // where it cannot say.
+  std::string final_path;
 };
+
+// Whether the file system vouches for the ID: one without file IDs reports 0,
+// one that cannot make an ID unique reports all ones (in 64 or 128 bits), and
+// neither tells one file from another.
+inline bool id_known(const FileIdentity& file) {
+  constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+  const bool none = file.id_high == 0 && file.id_low == 0;
+  const bool not_unique =
+      file.id_low == kAllOnes && (file.id_high == 0 || file.id_high == kAllOnes);
+  return !none && !not_unique;
+}
+
+// Whether two open files are one: both IDs known and equal, on one volume.
+// Where either ID is unknown (network and virtual machine shares, some file
+// servers), the final paths decide, so that a symbolic link is still caught
+// and two different files on such a volume are never taken for one.
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  if (id_known(a) && id_known(b)) {
+    return a.volume == b.volume && a.id_high == b.id_high && a.id_low == b.id_low;
+  }
+  return !a.final_path.empty() && a.final_path == b.final_path;
+}
 
 // What the system says of a file's content: when the content changes, so does
 // at least one of the two.
@@ -36,11 +62,15 @@ inline constexpr const char* kOutputInUse = "in use by another program or anothe
 inline constexpr const char* kOutputReadOnly = "read-only file; not overwritten";
 inline constexpr const char* kOutputIsInput = "is the input file itself; not overwritten";
 
-// How long a file that another program holds is waited for, and how often it
-// is tried meanwhile: virus scanners, indexers, backup and sync clients open a
+// How long a file that another program holds is waited for, by the clock,
+// and how often it is tried meanwhile: virus scanners, indexers, backup and sync clients open a
 // file for a moment just after it was written.
 inline constexpr unsigned kHoldWaitMs = 2000;
 inline constexpr unsigned kHoldRetryMs = 50;
+
+// Largest piece handed to one read or write call: older Windows versions
+// fail writes of more than 64 MB to network shares.
+inline constexpr std::size_t kMaxTransfer = std::size_t{16} << 20;
 
 // A file opened for reading bytes.
 class InputFile {

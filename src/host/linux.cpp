@@ -7,11 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,6 +44,26 @@ int retrying(Call call) {
     result = call();
   } while (result != 0 && errno == EINTR);
   return result;
+}
+
+// The path that the system resolves `fd` to, or empty where it cannot say.
+std::string final_path_of(int fd) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  std::vector<char> target(256);
+  for (;;) {
+    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < target.size()) {
+      return {target.data(), static_cast<std::size_t>(length)};
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+// An inode number of 0 is no file's: the file system has none to give.
+FileIdentity identity_of(int fd, const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), 0, static_cast<std::uint64_t>(status.st_ino),
+          final_path_of(fd)};
 }
 
 std::string directory_of(const std::string& path) {
@@ -96,13 +119,11 @@ class Descriptor {
 class PosixInputFile final : public InputFile {
  public:
   PosixInputFile(int fd, const std::string& path, const struct stat& status)
-      : descriptor_(fd, path),
-        identity_{static_cast<std::uint64_t>(status.st_dev),
-                  static_cast<std::uint64_t>(status.st_ino)} {}
+      : descriptor_(fd, path), identity_(identity_of(fd, status)) {}
 
   std::size_t read(char* buffer, std::size_t capacity) override {
     for (;;) {
-      const ssize_t count = ::read(descriptor_.fd(), buffer, capacity);
+      const ssize_t count = ::read(descriptor_.fd(), buffer, std::min(capacity, kMaxTransfer));
       if (count >= 0) return static_cast<std::size_t>(count);
       if (errno != EINTR) fail_with_errno(descriptor_.path(), errno);
     }
@@ -136,7 +157,7 @@ class PosixOutputFile final : public OutputFile {
 
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
-      const ssize_t count = ::write(descriptor_.fd(), data, size);
+      const ssize_t count = ::write(descriptor_.fd(), data, std::min(size, kMaxTransfer));
       if (count < 0 && errno == EINTR) continue;
       if (count < 0) fail_with_errno(descriptor_.path(), errno);
       if (count == 0) fail_with_errno(descriptor_.path(), EIO);
@@ -269,7 +290,7 @@ class PosixHost final : public Host {
     Descriptor guard(fd, path);
     hold_for_this_run(fd, path);
     const struct stat status = stat_of(fd, path);
-    if (!created) refuse_to_overwrite(status, path, input);
+    if (!created) refuse_to_overwrite(fd, status, path, input);
     const bool regular = S_ISREG(status.st_mode);
     // Emptied even when this run created it: another run may have held and
     // written it between its creation and the hold.
@@ -294,21 +315,22 @@ class PosixHost final : public Host {
   // sync client) is waited out. Where the file system has no locks, the run
   // goes on without one.
   static void hold_for_this_run(int fd, const std::string& path) {
-    for (unsigned waited = 0;; waited += kHoldRetryMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHoldWaitMs);
+    for (;;) {
       if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) return;
       const int error = errno;
       if (error == ENOLCK || error == EINVAL || error == EOPNOTSUPP) return;
       if (error != EWOULDBLOCK) fail_with_errno(path, error);
-      if (waited >= kHoldWaitMs) throw Module1::Failure(path + ": " + kOutputInUse);
-      ::usleep(kHoldRetryMs * 1000);
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw Module1::Failure(path + ": " + kOutputInUse);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(kHoldRetryMs));
     }
   }
 
-  static void refuse_to_overwrite(const struct stat& status, const std::string& path,
+  static void refuse_to_overwrite(int fd, const struct stat& status, const std::string& path,
                                   const InputFile& input) {
-    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
-                                static_cast<std::uint64_t>(status.st_ino)};
-    if (identity == input.identity()) {
+    if (same_file(identity_of(fd, status), input.identity())) {
       throw Module1::Failure(path + ": " + kOutputIsInput);
     }
     if (S_ISREG(status.st_mode) && read_only(status)) throw read_only_failure(path);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,10 +67,11 @@ bool held_elsewhere(DWORD error) {
 // ERROR_SUCCESS.
 template <typename Attempt>
 DWORD waiting_out_holds(Attempt attempt) {
-  for (DWORD waited = 0;; waited += kHoldRetryMs) {
+  const ULONGLONG deadline = GetTickCount64() + kHoldWaitMs;
+  for (;;) {
     if (attempt()) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
-    if (!held_elsewhere(error) || waited >= kHoldWaitMs) return error;
+    if (!held_elsewhere(error) || GetTickCount64() >= deadline) return error;
     Sleep(kHoldRetryMs);
   }
 }
@@ -114,20 +116,49 @@ BY_HANDLE_FILE_INFORMATION information_of(const Handle& file) {
   return information;
 }
 
-FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
-  return {information.dwVolumeSerialNumber,
-          (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+// The path the system resolves `file` to, in the system's own form, which
+// works for network shares too; empty where it cannot say.
+std::string final_path_of(HANDLE file) {
+  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length =
+      GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), kForm);
+  if (length >= path.size()) {  // too small: the length needed, with its terminator
+    path.resize(length);
+    length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), kForm);
+  }
+  if (length == 0 || length >= path.size()) return {};
+  path.resize(length);
+  return narrow(path);
+}
+
+// The 128-bit ID where the volume has one (ReFS IDs do not fit 64 bits),
+// else the 64-bit index; left unknown where neither is given.
+FileIdentity identity_of(HANDLE file) {
+  FileIdentity identity;
+  FILE_ID_INFO id{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id)) != 0) {
+    identity.volume = id.VolumeSerialNumber;
+    std::memcpy(&identity.id_low, id.FileId.Identifier, sizeof(identity.id_low));
+    std::memcpy(&identity.id_high, id.FileId.Identifier + sizeof(identity.id_low),
+                sizeof(identity.id_high));
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!id_known(identity) && GetFileInformationByHandle(file, &information) != 0) {
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.id_high = 0;
+    identity.id_low = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  }
+  identity.final_path = final_path_of(file);
+  return identity;
 }
 
 bool is_disk_file(const Handle& file) { return GetFileType(file.get()) == FILE_TYPE_DISK; }
 
-// Largest piece handed to one ReadFile or WriteFile call.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 class WindowsInputFile final : public InputFile {
  public:
   WindowsInputFile(HANDLE handle, const std::string& path, FileIdentity identity)
-      : file_(handle, path), identity_(identity) {}
+      : file_(handle, path), identity_(std::move(identity)) {}
 
   std::size_t read(char* buffer, std::size_t capacity) override {
     DWORD count = 0;
@@ -228,14 +259,16 @@ class WindowsHost final : public Host {
   // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse),
+                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse)
+                    .handle,
                 path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
     }
-    data_files_.push_back(identity_of(information));
-    return std::make_unique<WindowsInputFile>(file.release(), path, identity_of(information));
+    FileIdentity identity = identity_of(file.get());
+    data_files_.push_back(identity);
+    return std::make_unique<WindowsInputFile>(file.release(), path, std::move(identity));
   }
 
   std::unique_ptr<OutputFile> open_output(const std::string& path,
@@ -243,17 +276,20 @@ class WindowsHost final : public Host {
     // Opened without truncation, so that an existing file is checked before
     // anything in it is lost. Shared for reading only: while this run holds
     // the file, a second run cannot open it and fails with a sharing violation.
-    Handle file(open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, kOutputInUse),
-                path);
-    // Tells whether the file existed; read before any other call.
-    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (existed) empty_existing_output(file, input);
-    if (is_disk_file(file)) data_files_.push_back(identity_of(information_of(file)));
+    const Opened opened = open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, kOutputInUse);
+    Handle file(opened.handle, path);
+    if (opened.existed) empty_existing_output(file, input);
+    if (is_disk_file(file)) data_files_.push_back(identity_of(file.get()));
     return std::make_unique<WindowsOutputFile>(file.release(), path);
   }
 
+  // Where no one can see a message box (a scheduled task without a logged-on
+  // user, a service), it could never be dismissed, and data2.dat would stay
+  // held: the run ends with its exit status and cause line instead, as on a
+  // Linux system without a display or terminal.
   void show_notice(std::string_view text) override {
+    if (!desktop_visible()) return;
     // In front of every window: after a long run the user may be in another
     // program, and data2.dat stays held until the notice is dismissed.
     MessageBoxW(nullptr, widen(text).c_str(), L"renumber", MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
@@ -279,17 +315,33 @@ class WindowsHost final : public Host {
   }
 
  private:
+  static bool desktop_visible() {
+    USEROBJECTFLAGS flags{};
+    // Where the system cannot say, the message box is shown as before.
+    return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                     nullptr) == 0 ||
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+
+  struct Opened {
+    HANDLE handle;
+    bool existed;  // for OPEN_ALWAYS: the file was there before
+  };
+
   // Opens a file, waiting out a brief hold by another program; a hold that
   // lasts is named in `in_use` words.
-  static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+  static Opened open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                              DWORD flags, const char* in_use) {
     const std::wstring name = system_path(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
+    bool existed = false;
     const DWORD error = waiting_out_holds([&] {
       handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
+      // Read at once: any later call may change the last error.
+      existed = GetLastError() == ERROR_ALREADY_EXISTS;
       return handle != INVALID_HANDLE_VALUE;
     });
-    if (handle != INVALID_HANDLE_VALUE) return handle;
+    if (handle != INVALID_HANDLE_VALUE) return {handle, existed};
     if (held_elsewhere(error)) throw Module1::Failure(path + ": " + in_use);
     // Write access to a read-only file is denied before it is even opened.
     const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -303,21 +355,19 @@ class WindowsHost final : public Host {
 
   // Whether `handle` is one of the data files this run opened.
   [[nodiscard]] bool is_data_file(HANDLE handle) const {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (GetFileType(handle) != FILE_TYPE_DISK ||
-        GetFileInformationByHandle(handle, &information) == 0) {
-      return false;
-    }
-    return std::find(data_files_.begin(), data_files_.end(), identity_of(information)) !=
-           data_files_.end();
+    if (GetFileType(handle) != FILE_TYPE_DISK) return false;
+    const FileIdentity identity = identity_of(handle);
+    return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
+      return same_file(identity, data_file);
+    });
   }
 
   static void empty_existing_output(const Handle& file, const InputFile& input) {
-    const BY_HANDLE_FILE_INFORMATION information = information_of(file);
-    if (identity_of(information) == input.identity()) {
+    if (same_file(identity_of(file.get()), input.identity())) {
       throw Module1::Failure(file.path() + ": " + kOutputIsInput);
     }
     if (!is_disk_file(file)) return;  // a device has nothing to empty
+    const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
       throw Module1::Failure(file.path() + ": " + kOutputReadOnly);
     }

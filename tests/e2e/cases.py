@@ -46,6 +46,7 @@ class Case:
     via_symlink: bool = False             # started through a symbolic link elsewhere
     hold: Optional[Hold] = None           # another program holding a file meanwhile
     windows_only: bool = False            # a promise of Windows share modes
+    unprivileged: bool = False            # run by a user who is not root, also when root runs the tests
 
 
 def rec(*fields: str, enc: str = "cp932") -> bytes:
@@ -139,6 +140,9 @@ CASES = [
     Case("read-only data2.dat is not emptied", crlf(GOOD), FAILED, UNCHANGED,
          old_output=OLD_OUTPUT, arrange=_read_only_output,
          stderr="data2.dat: read-only file; not overwritten"),
+    Case("read-only data2.dat is not emptied, for a user who is not root", crlf(GOOD), FAILED,
+         UNCHANGED, old_output=OLD_OUTPUT, arrange=_read_only_output, posix_only=True,
+         unprivileged=True, stderr="data2.dat: read-only file; not overwritten"),
     Case("data2.dat on a full disk", crlf(GOOD), FAILED, NOT_CHECKED,
          arrange=_symlink("/dev/full", "data2.dat"), posix_only=True,
          stderr="data2.dat: No space left on device"),

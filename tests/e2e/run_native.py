@@ -14,14 +14,19 @@ from desktop import headless
 from harness import CaseFolder, Holder, judge, report
 
 HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
 
 def run_case(case, program):
     folder = CaseFolder(case, program)
     try:
         holding = Holder(case.hold, folder.app, HOLDER) if case.hold else contextlib.nullcontext()
+        command = [folder.start]
+        if case.unprivileged and os.geteuid() == 0:
+            os.chmod(folder.root, 0o755)
+            command = NOBODY + command
         with holding as holder:
-            run = subprocess.Popen([folder.start], cwd=folder.cwd, stdin=subprocess.DEVNULL,
+            run = subprocess.Popen(command, cwd=folder.cwd, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=headless())
             problems = holder.started(run) if holder else []
             stdout, stderr = (out.decode("utf-8", "replace") for out in run.communicate(timeout=60))

@@ -3,7 +3,7 @@
 Wine runs on a virtual display in a Japanese locale, so that the ANSI code
 page is 932. Each message box is dismissed with Enter; Wine's message box
 trace tells which notice it showed. Cases that need POSIX links or devices are
-left to the native runner. Usage: run_wine.py PROGRAM.exe SCREENSHOT_FOLDER
+left to the native runner. Usage: run_wine.py PROGRAM.exe SCREENSHOT_FOLDER INTERPOSE_LIBRARY
 """
 
 import contextlib
@@ -174,28 +174,38 @@ def two_instances(screen, prefix, program):
 
 # Where the cause line goes: (name, folder name, data.dat or None, command in
 # the program's folder, file that must hold exactly one cause line or None,
-# text it must hold). Standard error redirected into data.dat itself must
-# leave data.dat as it was. (Windows allows no control characters in names.)
+# text it must hold, whether the data files report no file IDs). An old
+# data2.dat is there before each run. Standard error redirected into data.dat
+# itself must leave data.dat as it was. (Windows allows no control characters
+# in names.) The files of a volume without file IDs are not taken for one:
+# the run gets past data2.dat to the bad record.
+BLANK_SECOND_LINE = b'"a","b","c","5","e"\r\n\r\n'
 CAUSE_LINES = [
     ("the guide's recipe", "folder", None, "renumber.exe 2> cause.txt", "cause.txt",
-     "data.dat"),
-    ("standard error is data.dat", "folder", b'"a","b","c","5","e"\r\n\r\n',
-     "renumber.exe 2>> data.dat", None, ""),
+     "data.dat", False),
+    ("standard error is data.dat", "folder", BLANK_SECOND_LINE, "renumber.exe 2>> data.dat", None,
+     "", False),
+    ("a volume without file IDs", "folder", BLANK_SECOND_LINE, "renumber.exe 2> cause.txt",
+     "cause.txt", "data.dat line 2: 0 fields", True),
 ]
 
 
-def cause_lines(screen, prefix, program):
+def cause_lines(screen, prefix, program, interpose):
     """The user's guide's way to see the cause on Windows, from a command
     prompt in the program's folder, and standard error that is a data file."""
     problems = []
-    for name, folder_name, data, command, cause_file, text in CAUSE_LINES:
+    for name, folder_name, data, command, cause_file, text, no_file_ids in CAUSE_LINES:
         root = tempfile.mkdtemp(prefix="renumber-wine-cause-")
         folder = WineFolder(program, data or b"", os.path.join(root, folder_name))
         if data is None:
             os.remove(os.path.join(folder.path, "data.dat"))
+        with open(os.path.join(folder.path, "data2.dat"), "wb") as f:
+            f.write(b"old data2.dat\r\n")
+        env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1") if no_file_ids \
+            else prefix.env
         try:
             recipe = subprocess.Popen([wine_command(), "cmd", "/c", command], cwd=folder.path,
-                                      env=prefix.env, stdin=subprocess.DEVNULL,
+                                      env=env, stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             window = screen.wait_for_window("renumber", recipe)
             screen.dismiss(recipe, window, "Return")
@@ -257,7 +267,7 @@ def main():
     if wine_command() is None:
         require("wine")
     require_locale()
-    program, shots = sys.argv[1], sys.argv[2]
+    program, shots, interpose = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
     results = []
     with Xvfb() as screen:
         prefix = WinePrefix(screen)
@@ -270,7 +280,8 @@ def main():
                     results.append((case.name, run_case(screen, prefix, case, program, shots)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
-            results.append(("where the cause line goes", cause_lines(screen, prefix, program)))
+            results.append(("where the cause line goes",
+                            cause_lines(screen, prefix, program, interpose)))
             results.append(("the message box stays in front of another program's window",
                             message_box_in_front(screen, prefix, program, shots)))
         finally:
