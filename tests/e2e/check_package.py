@@ -18,7 +18,10 @@ GUIDE = "はじめにお読みください.txt"
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "data2.dat: in use by another program or another run",
-              "data.dat: in use by another program", "data.dat changed while it was read"]
+              "data.dat: in use by another program", "data.dat changed while it was read",
+              "data2.dat: is the input file itself; not overwritten",
+              "; the lines before it could not all be written: ", "; it may end inside a record",
+              "; what was written may be incomplete"]
 
 
 def members(archive: str):
