@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -35,6 +36,47 @@ std::string narrow(std::wstring_view wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()),
                       nullptr, nullptr);
   return utf8;
+}
+
+// Text in the ANSI code page (932 on Japanese systems), in which Windows
+// programs write to files and pipes, and in which cmd's `type` and every
+// Notepad read it. A character that the code page cannot hold is written as
+// \u and its code point in hex, never as a look-alike or a silent "?".
+std::string in_ansi_code_page(std::wstring_view wide) {
+  const auto convert = [](std::wstring_view text, BOOL* lost) {
+    const int size = static_cast<int>(text.size());
+    std::string ansi(
+        static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
+                                                     size, nullptr, 0, nullptr, lost)),
+        '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), size, ansi.data(),
+                        static_cast<int>(ansi.size()), nullptr, lost);
+    return ansi;
+  };
+  BOOL lost = FALSE;
+  std::string ansi = convert(wide, &lost);
+  if (lost == FALSE) return ansi;
+  ansi.clear();
+  for (std::size_t at = 0; at < wide.size();) {
+    const std::size_t units =
+        IS_HIGH_SURROGATE(wide[at]) && at + 1 < wide.size() && IS_LOW_SURROGATE(wide[at + 1]) ? 2
+                                                                                              : 1;
+    const std::wstring_view character = wide.substr(at, units);
+    BOOL this_lost = FALSE;
+    const std::string converted = convert(character, &this_lost);
+    if (this_lost == FALSE) {
+      ansi += converted;
+    } else {
+      const auto code_point =
+          units == 2 ? 0x10000 + ((character[0] - 0xD800U) << 10) + (character[1] - 0xDC00U)
+                     : static_cast<unsigned>(character[0]);
+      char escaped[16];
+      std::snprintf(escaped, sizeof(escaped), "\\u%04X", code_point);
+      ansi += escaped;
+    }
+    at += units;
+  }
+  return ansi;
 }
 
 std::string message_of(DWORD error) {
@@ -306,11 +348,12 @@ class WindowsHost final : public Host {
     const std::string line = "renumber: " + std::string(cause) + "\n";
     DWORD mode = 0;
     DWORD written = 0;
+    const std::wstring wide = widen(line);
     if (GetConsoleMode(error_output, &mode) != 0) {
-      const std::wstring wide = widen(line);
       WriteConsoleW(error_output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     } else {
-      WriteFile(error_output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+      const std::string ansi = in_ansi_code_page(wide);
+      WriteFile(error_output, ansi.data(), static_cast<DWORD>(ansi.size()), &written, nullptr);
     }
   }
 

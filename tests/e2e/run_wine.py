@@ -187,6 +187,8 @@ CAUSE_LINES = [
      "", False),
     ("a volume without file IDs", "folder", BLANK_SECOND_LINE, "renumber.exe 2> cause.txt",
      "cause.txt", "data.dat line 2: 0 fields", True),
+    ("a folder name in code page 932, and a character beyond it", "予定表ソ한", None,
+     "renumber.exe 2> cause.txt", "cause.txt", "\\予定表ソ\\uD55C\\data.dat", False),
 ]
 
 
@@ -211,7 +213,7 @@ def cause_lines(screen, prefix, program, interpose):
             screen.dismiss(recipe, window, "Return")
             if cause_file:
                 with open(os.path.join(folder.path, cause_file), "rb") as f:
-                    cause = f.read().decode("utf-8", "replace")
+                    cause = f.read().decode("cp932", "replace")  # as Windows programs write files
                 if not (cause.startswith("renumber: ") and text in cause and
                         cause.count("\n") == 1):
                     problems.append(f"{name}: the cause line is {cause!r}")
