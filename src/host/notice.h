@@ -12,8 +12,8 @@ namespace host {
 bool show_dialog_notice(std::string_view text);
 
 // Prints the notice and a newline on standard output. When standard input and
-// standard output are both a terminal, then waits for Enter (or the end of
-// input).
+// standard output are both a terminal, then says on a line of its own that it
+// waits for Enter, and waits for it (or the end of input).
 void show_terminal_notice(std::string_view text);
 
 }  // namespace host

@@ -245,8 +245,8 @@ def terminal_notice(program):
             seen.kill()
             problems.append("on a terminal: Enter did not end the program")
         shown = os.read(master, 4096).decode("utf-8", "replace")
-        if DONE not in shown:
-            problems.append(f"on a terminal: shown {shown!r}")
+        if f"{DONE}\r\n（Enter キーを押すと終わります）\r\n" not in shown:
+            problems.append(f"on a terminal: shown {shown!r}, without the notice and the hint")
     finally:
         os.close(master)
         os.close(slave)
