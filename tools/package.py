@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Makes a portable package: one folder holding the program, the Japanese
-user's guide, the README and the example data.dat, as a .tar.gz or a .zip.
+user's guide of its platform and the README, and the example data.dat in a
+folder of its own, where it cannot be converted in place of the user's file,
+as a .tar.gz or a .zip.
 The archive is reproducible: its members come in a fixed order with fixed
 owners, modes and times (SOURCE_DATE_EPOCH, else the time of the last commit),
 so the same program gives the same archive byte for byte.
@@ -18,8 +20,14 @@ import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GUIDE = "はじめにお読みください.txt"
-DOCUMENTS = [(GUIDE, os.path.join("docs", GUIDE)), ("README.md", "README.md"),
-             ("data.dat", os.path.join("examples", "data.dat"))]
+SAMPLE = "見本/data.dat"  # as the guides name it
+
+
+def documents(program: str):
+    """(name in the package, path in the source) of the files beside the program."""
+    platform = [] if program.endswith(".exe") else ["linux"]
+    return [(GUIDE, os.path.join("docs", *platform, GUIDE)), ("README.md", "README.md"),
+            (SAMPLE, os.path.join("examples", "data.dat"))]
 
 
 def source_date() -> int:
@@ -36,7 +44,7 @@ def contents(program: str):
     """(name in the package, bytes, executable) in the package's order."""
     with open(program, "rb") as f:
         yield os.path.basename(program), f.read(), True
-    for name, path in DOCUMENTS:
+    for name, path in documents(program):
         with open(os.path.join(SOURCE, path), "rb") as f:
             yield name, f.read(), False
 

@@ -1,10 +1,15 @@
 """Makes the portable package of a build and checks what it holds: the
-program, the Japanese user's guide, the README and the example data.dat, side
-by side in one folder; and that the guide opens in Notepad on a Japanese
-Windows (UTF-8 with a byte order mark, CRLF line ends) and names both notices
-exactly. Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
+program, the Japanese user's guide of its platform and the README side by
+side in one folder, with no data.dat beside them, and the example data.dat in
+the sample folder that the guide names; that the Windows guide opens in
+Notepad on a Japanese Windows (UTF-8 with a byte order mark, CRLF line ends);
+that the guide names both notices exactly, quotes the causes the program words
+itself and no cause text that the program cannot print; and that the Linux
+guide states the C library the program needs.
+Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
+import re
 import subprocess
 import sys
 import tarfile
@@ -18,7 +23,7 @@ GUIDE = "はじめにお読みください.txt"
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "data2.dat: in use by another program or another run",
-              "data.dat: in use by another program", "data.dat changed while it was read",
+              "data.dat changed while it was read",
               "data2.dat: is the input file itself; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
               "; what was written may be incomplete"]
@@ -40,21 +45,66 @@ def read_member(archive: str, name: str) -> bytes:
         return t.extractfile(name).read()
 
 
-def guide_problems(guide: bytes):
+SAMPLE = "見本/data.dat"
+# The system's own wording, which the program passes on: Linux's error texts.
+SYSTEM_TEXTS = {os.strerror(number) for number in range(1, 134)}
+
+
+def program_texts() -> str:
+    """The string literals of the program's source, both platforms."""
+    source = os.path.join(os.path.dirname(__file__), "..", "..", "src")
+    texts = []
+    for folder, _, names in os.walk(source):
+        for name in names:
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                texts += re.findall(r'"((?:[^"\\\n]|\\.)*)"', f.read())
+    return "\n".join(texts)
+
+
+def unknown_cause_texts(guide: str):
+    """The English pieces of the cause lines the guide quotes, between file
+    names, paths, numbers and "…", that are neither in the program's texts nor
+    the system's wording. Japanese pieces are the Windows system's own."""
+    unknown, program = [], program_texts()
+    for quote in re.findall(r"「([^」]*)」", guide):
+        if ":" not in quote and ";" not in quote:  # a file name, not a cause line
+            continue
+        for piece in re.split(r"…|\d+|data2?\.dat|renumber:|/proc/self/exe|[\\/]", quote):
+            piece = piece.strip(" :;")
+            if piece and piece.isascii() and piece not in program and \
+                    piece not in SYSTEM_TEXTS:
+                unknown.append(piece)
+    return unknown
+
+
+def glibc_floor(program: bytes) -> str:
+    versions = {tuple(map(int, v.split(b"."))) for v in re.findall(rb"GLIBC_(\d+\.\d+)", program)}
+    return ".".join(map(str, max(versions))) if versions else "none"
+
+
+def guide_problems(guide: bytes, program: bytes, windows: bool):
     problems = []
-    if not guide.startswith(b"\xef\xbb\xbf"):
+    if windows and not guide.startswith(b"\xef\xbb\xbf"):
         problems.append("no UTF-8 byte order mark")
     try:
         text = guide.decode("utf-8-sig")
     except UnicodeDecodeError as error:
         return problems + [f"not UTF-8: {error}"]
-    if text.count("\n") != text.count("\r\n") or text.count("\r") != text.count("\r\n"):
+    if windows and (text.count("\n") != text.count("\r\n") or
+                    text.count("\r") != text.count("\r\n")):
         problems.append("line ends other than CRLF")
-    for cause in OWN_CAUSES:
+    if not windows and f"glibc {glibc_floor(program)} 以降" not in text:
+        problems.append(f"the C library the program needs, glibc {glibc_floor(program)}, "
+                        "is not stated")
+    if os.path.dirname(SAMPLE) not in text:
+        problems.append("the sample folder is not named")
+    problems += [f"quotes {piece!r}, which the program never prints"
+                 for piece in unknown_cause_texts(text)]
+    for cause in OWN_CAUSES + (["data.dat: in use by another program"] if windows else []):
         if cause not in text:
             problems.append(f"the cause {cause!r} is not quoted")
     for notice in (DONE, FAILED):
-        if notice not in text.split("\r\n") and f"● {notice}" not in text.split("\r\n"):
+        if notice not in text.splitlines() and f"● {notice}" not in text.splitlines():
             problems.append(f"the notice {notice!r} is not named on a line of its own")
     return problems
 
@@ -68,13 +118,17 @@ def main():
     folder = archive_name.rsplit(".", 2 if archive_name.endswith(".tar.gz") else 1)[0]
     found = members(archive)
     problems = [f"{name} missing (has {sorted(found)})"
-                for name in (program, GUIDE, "README.md", "data.dat")
+                for name in (program, GUIDE, "README.md", SAMPLE)
                 if f"{folder}/{name}" not in found]
-    results = [(f"{archive_name} holds the program, the guide, README.md and data.dat", problems)]
-    if f"{folder}/{GUIDE}" in found:
+    if f"{folder}/data.dat" in found:
+        problems.append("a data.dat beside the program, which a run would convert")
+    results = [(f"{archive_name} holds the program, the guide, README.md and the sample",
+                problems)]
+    if f"{folder}/{GUIDE}" in found and f"{folder}/{program}" in found:
         guide = read_member(archive, f"{folder}/{GUIDE}")
-        results.append((f"{GUIDE}: UTF-8 with BOM, CRLF, both notices exact",
-                        guide_problems(guide)))
+        results.append((f"{GUIDE}: its form, both notices, the causes, the sample folder",
+                        guide_problems(guide, read_member(archive, f"{folder}/{program}"),
+                                       program.endswith(".exe"))))
     return report(results)
 
 
