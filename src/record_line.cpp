@@ -38,16 +38,32 @@ std::size_t separators_up_to(std::string_view text, std::size_t from, std::size_
   return count;
 }
 
-// The first four separators of most lines lie in the window of their first
-// 66 bytes, the commas at positions 1 to 64. They are found there together,
-// from the marks of commas between quotes, without a branch per comma that
-// the processor could not predict. Against the scan below for every line,
-// this saves 17-21 ns a line on Linux (the whole conversion in memory, every
-// shape); against a scan of comma blocks it saved 2-3 ns a line, and a sixth
-// of the user CPU of the Windows program (Wine, 256 MiB of ordinary lines).
-constexpr std::size_t kWindowStart = 1;
-constexpr std::size_t kWindowEnd = kWindowStart + 64;
-constexpr std::size_t kShortestWindowedLine = kBlockSize + 2;  // read by whole blocks
+// Notes a separator found at `at`, the next after those noted before.
+void note_separator(FieldList& fields, std::size_t at) {
+  if (fields.separator_count == 2) fields.third_separator = at;
+  if (fields.separator_count == 3) fields.fourth_separator = at;
+  ++fields.separator_count;
+}
+
+constexpr std::size_t kSeparatorsNoted = 4;
+
+// Notes the separators whose commas `bits` marks (bit i for the comma at
+// `first_comma + i`), left to right, up to the fourth of the line.
+void note_separators(std::uint64_t bits, std::size_t first_comma, FieldList& fields) {
+  for (; bits != 0 && fields.separator_count < kSeparatorsNoted; bits &= bits - 1) {
+    note_separator(fields, first_comma + static_cast<std::size_t>(std::countr_zero(bits)) - 1);
+  }
+}
+
+// The plain way, comma by comma: for lines too short to be read by blocks,
+// and where two quoted commas are close enough for separators to overlap.
+void split_by_scan(std::string_view line, FieldList& fields) {
+  fields.separator_count = 0;
+  for_each_separator(line, 0, [&fields](std::size_t at) {
+    note_separator(fields, at);
+    return fields.separator_count < kSeparatorsNoted;
+  });
+}
 
 // Bit i set when the comma at `at + i` stands between two quotes.
 std::uint32_t quoted_comma_bits(const char* at) {
@@ -59,6 +75,16 @@ bool four_or_more(std::uint64_t bits) {
   for (int cleared = 0; cleared < 3; ++cleared) bits &= bits - 1;
   return bits != 0;
 }
+
+// The first four separators of most lines lie in the window of their first
+// 66 bytes, the commas at positions 1 to 64. They are found there together,
+// from the marks of commas between quotes, without a branch per comma that
+// the processor could not predict. Against a scan for commas with memchr for
+// every line, this saved 17-21 ns a line on Linux (the whole conversion in
+// memory, every shape), and a sixth of the user CPU of the Windows program.
+constexpr std::size_t kWindowStart = 1;
+constexpr std::size_t kWindowEnd = kWindowStart + 64;
+constexpr std::size_t kShortestWindowedLine = kBlockSize + 2;  // read by whole blocks
 
 // Bit i set when the comma at kWindowStart + i stands between two quotes. In
 // a line that holds the whole window, its last block is read only when the
@@ -84,43 +110,72 @@ std::uint64_t quoted_commas_in_window(std::string_view line) {
   return window;
 }
 
-// False where the window cannot settle the first separators: a line too
-// short to read by blocks, two quoted commas close enough for their
-// separators to overlap, or fewer than four in the window of a line that
-// goes on past it.
-bool split_by_window(std::string_view line, FieldList& fields) {
-  if (line.size() < kShortestWindowedLine) return false;
-  std::uint64_t separators = quoted_commas_in_window(line);
-  if ((separators & (separators << 2)) != 0) return false;
-  const bool four_found = four_or_more(separators);
-  if (!four_found && line.size() - 1 > kWindowEnd) return false;
-  fields.first_separator_count = four_found ? fields.first_separators.size()
-                                            : static_cast<std::size_t>(std::popcount(separators));
-  for (std::size_t& at : fields.first_separators) {  // entries past the count are meaningless
-    at = static_cast<std::size_t>(std::countr_zero(separators)) + kWindowStart - 1;
-    separators &= separators - 1;
+// Two quoted commas two bytes apart: their separators would overlap, which
+// only the plain scan settles. `before` marks the commas of the 16 bytes
+// before those of `bits`.
+bool overlapping(std::uint64_t bits, std::uint64_t before) {
+  return (bits & ((bits << 2) | (before >> (kBlockSize - 2)))) != 0;
+}
+
+// Past the window, for lines whose fourth separator lies further on: block
+// by block, the last one overlapping the one before so that it ends with the
+// line. False where separators overlap.
+bool split_past_window(std::string_view line, std::uint64_t window, FieldList& fields) {
+  note_separators(window, kWindowStart, fields);
+  std::uint64_t before = window >> (64 - kBlockSize);
+  std::size_t at = kWindowEnd;
+  for (; fields.separator_count < kSeparatorsNoted && at + kBlockSize < line.size();
+       at += kBlockSize) {
+    const std::uint64_t bits = quoted_comma_bits(line.data() + at);
+    if (overlapping(bits, before)) return false;
+    note_separators(bits, at, fields);
+    before = bits;
+  }
+  if (fields.separator_count < kSeparatorsNoted && at < line.size() - 1) {
+    const std::size_t last_block = line.size() - 1 - kBlockSize;
+    const std::uint64_t bits = quoted_comma_bits(line.data() + last_block) >> (at - last_block);
+    if (overlapping(bits, before)) return false;
+    note_separators(bits, at, fields);
   }
   return true;
 }
+
+// False where blocks cannot settle the separators: a line too short to read
+// by blocks, or separators that overlap.
+bool split_by_blocks(std::string_view line, FieldList& fields) {
+  if (line.size() < kShortestWindowedLine) return false;
+  const std::uint64_t window = quoted_commas_in_window(line);
+  if (overlapping(window, 0)) return false;
+  if (four_or_more(window)) {  // most lines: the third and fourth picked at once
+    std::uint64_t later = window & (window - 1);
+    later &= later - 1;
+    fields.third_separator = static_cast<std::size_t>(std::countr_zero(later)) + kWindowStart - 1;
+    later &= later - 1;
+    fields.fourth_separator = static_cast<std::size_t>(std::countr_zero(later)) + kWindowStart - 1;
+    fields.separator_count = kSeparatorsNoted;
+    return true;
+  }
+  fields.separator_count = 0;
+  if (line.size() - 1 <= kWindowEnd) {
+    note_separators(window, kWindowStart, fields);
+    return true;
+  }
+  return split_past_window(line, window, fields);
+}
 }  // namespace
 
-void split_record(std::string_view line, FieldList& fields) {
+FieldList split_record(std::string_view line) {
+  FieldList fields;
   fields.line = line;
-  if (!split_by_window(line, fields)) {
-    fields.first_separator_count = 0;
-    for_each_separator(line, 0, [&fields](std::size_t at) {
-      fields.first_separators[fields.first_separator_count++] = at;
-      return fields.first_separator_count < fields.first_separators.size();
-    });
-  }
+  if (!split_by_blocks(line, fields)) split_by_scan(line, fields);
   // Separators never overlap, so only a line of 3 bytes a field or more can
   // hold more fields than a record may.
-  const std::size_t first_count = fields.first_separator_count;
   fields.over_field_limit =
-      first_count == fields.first_separators.size() &&
+      fields.separator_count == kSeparatorsNoted &&
       line.size() >= kFieldSeparator.size() * kMaxFields &&
-      separators_up_to(line, fields.first_separators.back() + kFieldSeparator.size(),
-                       kMaxFields - first_count) == kMaxFields - first_count;
+      separators_up_to(line, fields.fourth_separator + kFieldSeparator.size(),
+                       kMaxFields - kSeparatorsNoted) == kMaxFields - kSeparatorsNoted;
+  return fields;
 }
 
 void require_within_field_limit(std::string_view line_start) {
@@ -129,23 +184,14 @@ void require_within_field_limit(std::string_view line_start) {
   if (fields.over_field_limit) fail_record(fields);
 }
 
-void fail_record(const FieldList& fields) {
+void fail_record(FieldList fields) {
   if (fields.over_field_limit) {
     throw Failure::record("more than " + std::to_string(kMaxFields) +
                           " fields; a record holds at most " + std::to_string(kMaxFields));
   }
-  const std::size_t count = fields.line.empty() ? 0 : fields.first_separator_count + 1;
+  const std::size_t count = fields.line.empty() ? 0 : fields.separator_count + 1;
   throw Failure::record(std::to_string(count) + " fields; a record needs at least " +
                         std::to_string(kMinFields));
-}
-
-LinePieces join_record(const FieldList& fields, std::string_view carried_code) {
-  require_fields(fields, kMinFields);
-  // Around the code field, the output is the input line itself.
-  const std::string_view code = code_field(fields);
-  const auto code_start = static_cast<std::size_t>(code.data() - fields.line.data());
-  return {fields.line.substr(0, code_start), carried_code,
-          fields.line.substr(code_start + code.size())};
 }
 
 }  // namespace Module1

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <string_view>
+
+#include "code_table.h"
 
 namespace Module1 {
 
@@ -22,56 +23,68 @@ inline constexpr std::size_t kMaxFields = 32768;
 
 // The field list of one record line, held as far as the output needs it: the
 // output line is the input line with the text between the third and the
-// fourth separator replaced, so what matters is where the first four
-// separators are, and whether the line holds too many fields.
+// fourth separator replaced, so what matters is where those two are, how many
+// separators the line has up to the fourth, and whether it holds too many
+// fields.
 struct FieldList {
   std::string_view line;
-  // Offsets in `line` of its first separators, left to right.
-  std::array<std::size_t, kCodeFieldPosition + 1> first_separators{};
-  // How many entries of first_separators the line has: all its separators
-  // when it has fewer than four.
-  std::size_t first_separator_count = 0;
+  // How many separators the line has, counted up to the fourth.
+  std::size_t separator_count = 0;
+  // Offsets in `line` of its third and fourth separator, where it has them.
+  std::size_t third_separator = 0;
+  std::size_t fourth_separator = 0;
   // The line holds more than kMaxFields fields.
   bool over_field_limit = false;
 };
 
 // Splits a line (without terminator) at its separators, left to right,
 // occurrences never overlapping. An empty line gives no fields at all.
-void split_record(std::string_view line, FieldList& fields);
+FieldList split_record(std::string_view line);
 
 // Fails a line whose start already holds more than kMaxFields fields: it
 // cannot be a record, however it goes on.
 void require_within_field_limit(std::string_view line_start);
 
 // Fails the record for breaking the record rules below.
-[[noreturn]] void fail_record(const FieldList& fields);
+// Taken by value, so that the list of the line being converted can stay in
+// registers.
+[[noreturn]] void fail_record(FieldList fields);
 
 // The record rules, checked here alone: a record of at least `least` fields
 // and at most kMaxFields.
 inline void require_fields(const FieldList& fields, std::size_t least) {
-  if (fields.first_separator_count + 1 < least || fields.over_field_limit) fail_record(fields);
+  if (fields.separator_count + 1 < least || fields.over_field_limit) fail_record(fields);
 }
 
 // The code field of a split record. Fails for a record of fewer than four
 // fields.
 inline std::string_view code_field(const FieldList& fields) {
   require_fields(fields, kCodeFieldPosition + 1);
-  const std::size_t start =
-      fields.first_separators[kCodeFieldPosition - 1] + kFieldSeparator.size();
-  const std::size_t end = fields.first_separator_count > kCodeFieldPosition
-                              ? fields.first_separators[kCodeFieldPosition]
-                              : fields.line.size();
-  return fields.line.substr(start, end - start);
+  const std::size_t start = fields.third_separator + kFieldSeparator.size();
+  const std::size_t end =
+      fields.separator_count > kCodeFieldPosition ? fields.fourth_separator : fields.line.size();
+  return {fields.line.data() + start, end - start};
 }
 
-// An output line as consecutive pieces: written one after the other, they
-// are the line. The pieces view the input line and the carried code, so the
-// line is copied once, straight to where it is written.
-using LinePieces = std::array<std::string_view, 3>;
+// An output line: the input line up to the code field, the carried code, and
+// the input line from the end of the code field on. The pieces view the input
+// line, so the line is copied once, straight to where it is written.
+struct LinePieces {
+  std::string_view before_code;
+  Code code;
+  std::string_view after_code;
+};
 
 // Builds the output line: the fields joined again by the separator, with the
 // carried code in place of the code field. Fails for fewer than five fields or
 // more than kMaxFields. The line that the fields were split from is still alive.
-LinePieces join_record(const FieldList& fields, std::string_view carried_code);
+inline LinePieces join_record(const FieldList& fields, Code carried_code) {
+  require_fields(fields, kMinFields);
+  const char* const line = fields.line.data();
+  const std::size_t code_start = fields.third_separator + kFieldSeparator.size();
+  return {{line, code_start},
+          carried_code,
+          {line + fields.fourth_separator, fields.line.size() - fields.fourth_separator}};
+}
 
 }  // namespace Module1

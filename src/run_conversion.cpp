@@ -64,7 +64,7 @@ Outcome run_conversion(host::Host& host) {
   // lines already converted.
   std::unique_ptr<host::OutputFile> output_file;
   std::optional<host::LineWriter> output;
-  std::uint64_t line_number = 0;
+  std::uint64_t lines_converted = 0;
   try {
     const std::string input_path = path_beside_program(host, kInputFileName);
     const std::unique_ptr<host::InputFile> input_file = host.open_input(input_path);
@@ -76,14 +76,13 @@ Outcome run_conversion(host::Host& host) {
 
     // A line too long to hold whole fails as soon as it shows too many fields.
     host::LineReader input(*input_file, require_within_field_limit);
-    std::string_view carried_code;
-    FieldList fields;
-    std::string_view line;
-    // Counted before the line is read: reading may already fail the record.
-    while (++line_number, input.read_line(line)) {
-      split_record(line, fields);
-      carried_code = recode(code_field(fields), carried_code);
-      output->write_line(join_record(fields, carried_code));
+    Code carried_code;
+    for (host::Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
+      for (std::string_view line; lines.read_line(line); ++lines_converted) {
+        const FieldList fields = split_record(line);
+        carried_code = recode(code_field(fields), carried_code);
+        output->write_line(join_record(fields, carried_code));
+      }
     }
 
     // Completion is announced only for output that is on the storage device,
@@ -96,7 +95,8 @@ Outcome run_conversion(host::Host& host) {
     output_file->close();
     return Outcome::completed;
   } catch (const Failure& failure) {
-    return fail(host, output, describe(failure, line_number));
+    // The line that failed, being read or converted, is the one after those converted.
+    return fail(host, output, describe(failure, lines_converted + 1));
   } catch (const std::bad_alloc&) {
     return fail(host, output, "out of memory");
   } catch (const std::exception& unexpected) {

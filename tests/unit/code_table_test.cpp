@@ -8,6 +8,8 @@
 
 namespace {
 
+using Module1::Code;
+
 TEST(Recode, EveryOldCodeGetsItsNewCode) {
   const std::vector<std::pair<std::string, std::string>> table = {
       {"0", "0"},   {"99", "1"},  {"1", "2"},   {"2", "3"},   {"3", "4"},   {"4", "5"},
@@ -16,8 +18,9 @@ TEST(Recode, EveryOldCodeGetsItsNewCode) {
       {"16", "18"}, {"17", "19"}, {"18", "20"},
   };
   for (const auto& [old_code, new_code] : table) {
-    EXPECT_EQ(Module1::recode(old_code, ""), new_code) << old_code;
-    EXPECT_EQ(Module1::recode(old_code, "7"), new_code) << old_code << " after a known code";
+    EXPECT_EQ(Module1::recode(old_code, Code()).text(), new_code) << old_code;
+    EXPECT_EQ(Module1::recode(old_code, Code("7")).text(), new_code)
+        << old_code << " after a known code";
   }
 }
 
@@ -29,17 +32,17 @@ TEST(Recode, TextThatIsNotExactlyAnOldCodeKeepsTheCarriedCode) {
                                           "21", "98", "100", "",   "a",   "5\"", "\"5", "0x5"};
   near_misses.insert(near_misses.end(), {fullwidth_5_utf8, fullwidth_5_cp932, with_nul});
   for (const std::string& code : near_misses) {
-    EXPECT_EQ(Module1::recode(code, ""), "") << code;
-    EXPECT_EQ(Module1::recode(code, "18"), "18") << code;
+    EXPECT_EQ(Module1::recode(code, Code()).text(), "") << code;
+    EXPECT_EQ(Module1::recode(code, Code("18")).text(), "18") << code;
   }
 }
 
 TEST(Recode, UnknownCodesCarryTheLastKnownNewCode) {
-  std::string_view carried;
+  Code carried;
   std::vector<std::string> written;
   for (const char* code : {"77", "5", "77", "", "16", "98", "0", "x"}) {
     carried = Module1::recode(code, carried);
-    written.emplace_back(carried);
+    written.emplace_back(carried.text());
   }
   EXPECT_EQ(written, (std::vector<std::string>{"", "6", "6", "6", "18", "18", "0", "0"}));
 }

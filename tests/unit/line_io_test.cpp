@@ -39,8 +39,9 @@ std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
   ChunkedInput file(content, chunk);
   host::LineReader reader(file, nullptr, buffer_size);
   std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.read_line(line)) lines.emplace_back(line);
+  for (host::Lines run = reader.read_lines(); !run.empty(); run = reader.read_lines()) {
+    for (std::string_view line; run.read_line(line);) lines.emplace_back(line);
+  }
   return lines;
 }
 
@@ -143,12 +144,26 @@ TEST(LineReader, LongLinesGrowTheBufferOnceTheirStartIsChecked) {
       },
       16);
   std::string_view line;
-  ASSERT_TRUE(reader.read_line(line));
-  EXPECT_THROW(reader.read_line(line), Module1::Failure);
+  host::Lines lines = reader.read_lines();
+  ASSERT_TRUE(lines.read_line(line));
+  EXPECT_EQ(line, "a");
+  EXPECT_FALSE(lines.read_line(line));
+  EXPECT_THROW(reader.read_lines(), Module1::Failure);
   ASSERT_GE(checked.size(), 2U);
   EXPECT_TRUE(std::is_sorted(checked.begin(), checked.end()));
   EXPECT_GT(checked.back(), 50000U);
   EXPECT_LT(checked.back(), 100000U);
+}
+
+// Writes a line as the run does: its text before the code, the code, and its
+// text after it, read from a copy padded as the line reader's buffer is.
+void write_line(host::LineWriter& writer, std::string_view before, std::string_view code = "",
+                std::string_view after = "") {
+  std::string padded = std::string(before) + std::string(after);
+  padded.append(host::LineWriter::kWholeCopy, '\0');
+  writer.write_line({{padded.data(), before.size()},
+                     Module1::Code(code),
+                     {padded.data() + before.size(), after.size()}});
 }
 
 // Collects what is written, and fails like a full disk once `space` is reached.
@@ -183,44 +198,38 @@ TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
        {std::size_t{2}, std::size_t{5}, std::size_t{9}, std::size_t{4096}}) {
     LimitedOutput file(1 << 20);
     host::LineWriter writer(file, buffer_size);
-    for (const std::string& line : lines) writer.write_line(line);
+    for (const std::string& line : lines) write_line(writer, line);
     writer.flush();
     EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
     EXPECT_EQ(file.flushes, 1);
   }
 }
 
-TEST(LineWriter, WritesALineGivenInPiecesAsOneLine) {
-  const std::vector<std::string_view> pieces = {R"("a","b","c",")", "16", R"(","e")"};
-  for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{4096}}) {
+TEST(LineWriter, CopiesPiecesOfEverySizeAsOneLine) {
+  // Pieces up to the size copied whole and past it, codes of every length,
+  // through a buffer that a line fills exactly, lines longer than it, and
+  // one that holds them all.
+  std::string expected;
+  for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{140}, std::size_t{4096}}) {
     LimitedOutput file(1 << 20);
     host::LineWriter writer(file, buffer_size);
-    writer.write_line(pieces);
-    writer.write_line(std::vector<std::string_view>{"", "", ""});
+    expected.clear();
+    for (std::size_t size = 0; size <= host::LineWriter::kWholeCopy + 2; ++size) {
+      const std::string before(size, static_cast<char>('a' + size % 26));
+      const std::string code = std::string("16").substr(0, size % 3);
+      const std::string after(host::LineWriter::kWholeCopy + 2 - size, 'z');
+      write_line(writer, before, code, after);
+      expected += before + code + after + "\r\n";
+    }
     writer.flush();
-    EXPECT_EQ(file.content, "\"a\",\"b\",\"c\",\"16\",\"e\"\r\n\r\n") << "buffer " << buffer_size;
+    EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
   }
-}
-
-TEST(LineWriter, CopiesPiecesOfEverySize) {
-  // Short pieces take a path of their own; each size must come out whole.
-  std::string expected;
-  LimitedOutput file(1 << 20);
-  host::LineWriter writer(file, 64);
-  for (std::size_t size = 0; size <= 20; ++size) {
-    const std::string piece(size, static_cast<char>('a' + size));
-    const std::string_view around = "\"x\"";
-    writer.write_line(std::vector<std::string_view>{around, piece, around});
-    expected += std::string(around) + piece + std::string(around) + "\r\n";
-  }
-  writer.flush();
-  EXPECT_EQ(file.content, expected);
 }
 
 TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
   LimitedOutput file(1 << 20);
   host::LineWriter writer(file, 64);
-  writer.write_line("abc");
+  write_line(writer, "abc");
   EXPECT_EQ(file.writes, 0);
   writer.keep_written_lines();
   EXPECT_EQ(file.content, "abc\r\n");
@@ -242,7 +251,7 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
       LimitedOutput file(space);
       host::LineWriter writer(file, buffer_size);
       try {
-        for (const std::string& line : lines) writer.write_line(line);
+        for (const std::string& line : lines) write_line(writer, line);
         writer.flush();
         ADD_FAILURE() << "no failure with room for " << space << " bytes";
       } catch (const Module1::Failure&) {
@@ -265,7 +274,7 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
 TEST(LineWriter, KeepsTheWholeLinesOfAFailedWriteThatGotPartWay) {
   LimitedOutput file(13);
   host::LineWriter writer(file, 4096);
-  for (const std::string_view line : {"ab", "cd", "ef", "gh"}) writer.write_line(line);
+  for (const std::string_view line : {"ab", "cd", "ef", "gh"}) write_line(writer, line);
   EXPECT_THROW(writer.flush(), Module1::Failure);
   EXPECT_EQ(file.content, "ab\r\ncd\r\nef\r\n");  // 13 bytes reached the file; 12 are whole lines
 }

@@ -14,52 +14,49 @@ namespace {
 
 using Module1::FieldList;
 
-// What a split says of a line: how many of its first four separators it
-// has, whether it holds too many fields, and the texts of the leading fields
-// up to the code field, as far as the line has them.
+// What a split says of a line: how many separators it has, up to four,
+// whether it holds too many fields, and where its third and fourth separators
+// are, as far as it has them.
 struct Split {
-  std::size_t first_separators = 0;
+  std::size_t separators = 0;
   bool over_field_limit = false;
-  std::vector<std::string> leading;
+  std::size_t third = 0;
+  std::size_t fourth = 0;
   friend bool operator==(const Split&, const Split&) = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const Split& split) {
-  out << split.first_separators << " separators" << (split.over_field_limit ? ", too many" : "")
-      << ":";
-  for (const std::string& field : split.leading) out << " [" << field << "]";
-  return out;
+  return out << split.separators << " separators" << (split.over_field_limit ? ", too many" : "")
+             << ", third at " << split.third << ", fourth at " << split.fourth;
 }
 
 Split split(std::string_view line) {
-  FieldList fields;
-  Module1::split_record(line, fields);
-  Split split{fields.first_separator_count, fields.over_field_limit, {}};
-  const std::size_t leading = line.empty() ? 0 : std::min(fields.first_separator_count + 1, 4UL);
-  std::size_t start = 0;
-  for (std::size_t k = 0; k < leading; ++k) {
-    const std::size_t end =
-        k < fields.first_separator_count ? fields.first_separators[k] : line.size();
-    split.leading.emplace_back(line.substr(start, end - start));
-    start = end + Module1::kFieldSeparator.size();
-  }
+  const FieldList fields = Module1::split_record(line);
+  Split split{fields.separator_count, fields.over_field_limit};
+  if (split.separators >= 3) split.third = fields.third_separator;
+  if (split.separators >= 4) split.fourth = fields.fourth_separator;
   return split;
 }
 
 // What the split must say of a line whose every field is known.
 Split expected_split(const std::vector<std::string>& all_fields) {
-  const std::size_t leading = std::min(all_fields.size(), Module1::kCodeFieldPosition + 1);
-  return {all_fields.empty() ? 0 : leading - (leading == all_fields.size() ? 1 : 0),
-          all_fields.size() > Module1::kMaxFields,
-          {all_fields.begin(), all_fields.begin() + static_cast<std::ptrdiff_t>(leading)}};
+  Split split{all_fields.empty() ? 0 : std::min<std::size_t>(all_fields.size() - 1, 4),
+              all_fields.size() > Module1::kMaxFields};
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < split.separators; ++k) {
+    at += all_fields[k].size();
+    if (k == 2) split.third = at;
+    if (k == 3) split.fourth = at;
+    at += Module1::kFieldSeparator.size();
+  }
+  return split;
 }
 
 std::string join(std::string_view line, std::string_view carried_code) {
-  FieldList fields;
-  Module1::split_record(line, fields);
-  std::string joined;
-  for (const std::string_view piece : Module1::join_record(fields, carried_code)) joined += piece;
-  return joined;
+  const Module1::LinePieces pieces =
+      Module1::join_record(Module1::split_record(line), Module1::Code(carried_code));
+  return std::string(pieces.before_code) + std::string(pieces.code.text()) +
+         std::string(pieces.after_code);
 }
 
 // A line of `count` quoted fields, all "f" but the code field "5".
@@ -124,12 +121,13 @@ std::vector<std::string> split_plainly(const std::string& line) {
 }
 
 TEST(SplitRecord, FindsTheFirstFourSeparatorsOnEitherSideOfTheFirst64Bytes) {
-  // A filler moves the first or the fourth separator before, across and past
-  // the end of the first 66 bytes, in lines that end just after it or go on,
-  // with overlapping look-alikes at the fourth. Each line is a view between
-  // two quotes, which a read past either end would take for part of it.
+  // A filler moves the first or the fourth separator before, across and far
+  // past the end of the first 66 bytes, block after block, in lines that end
+  // just after it or go on, with overlapping look-alikes at the fourth. Each
+  // line is a view between two quotes, which a read past either end would
+  // take for part of it.
   for (const std::string_view fourth : {R"(",")", R"(",",")", R"(",",",")", R"(","",")", R"(",)"}) {
-    for (std::size_t filler = 0; filler < 80; ++filler) {
+    for (std::size_t filler = 0; filler < 120; ++filler) {
       for (std::size_t tail = 0; tail < 20; ++tail) {
         const std::string fill(filler, 'x');
         const std::string end(tail, 'y');
@@ -187,25 +185,13 @@ TEST(SplitRecord, TellsLinesOfMoreThan32768FieldsWhetherWholeOrJustBegun) {
        std::string(3 * Module1::kMaxFields, ',') + separators(Module1::kMaxFields), true},
   };
   for (const Case& c : cases) {
-    FieldList fields;
-    Module1::split_record(c.line, fields);
-    EXPECT_EQ(fields.over_field_limit, c.over_field_limit) << c.name;
+    EXPECT_EQ(Module1::split_record(c.line).over_field_limit, c.over_field_limit) << c.name;
     if (c.over_field_limit) {
       EXPECT_THROW(Module1::require_within_field_limit(c.line), Module1::Failure) << c.name;
     } else {
       EXPECT_NO_THROW(Module1::require_within_field_limit(c.line)) << c.name;
     }
   }
-}
-
-TEST(SplitRecord, ReusesTheListWithoutKeepingOldFields) {
-  FieldList fields;
-  Module1::split_record(R"("a","b","c","d","e")", fields);
-  Module1::split_record("x", fields);
-  EXPECT_EQ(fields.first_separator_count, 0U);
-  EXPECT_THROW((void)Module1::code_field(fields), Module1::Failure);
-  Module1::split_record(std::string(3 * Module1::kMaxFields, 'x'), fields);
-  EXPECT_FALSE(fields.over_field_limit);
 }
 
 TEST(JoinRecord, ReplacesOnlyTheCodeField) {
@@ -249,10 +235,9 @@ TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
   for (const Case& c : {Case{4, "4 fields; a record needs at least 5"},
                         Case{32769, "more than 32768 fields; a record holds at most 32768"},
                         Case{40000, "more than 32768 fields; a record holds at most 32768"}}) {
-    FieldList fields;
-    Module1::split_record(line_of_fields(c.count), fields);
     try {
-      (void)Module1::join_record(fields, "6");
+      (void)Module1::join_record(Module1::split_record(line_of_fields(c.count)),
+                                 Module1::Code("6"));
       ADD_FAILURE() << c.count << " fields were joined";
     } catch (const Module1::Failure& failure) {
       EXPECT_TRUE(failure.is_record_failure());
@@ -262,13 +247,10 @@ TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
 }
 
 TEST(CodeField, IsTheFourthFieldAndNeedsFourFields) {
-  FieldList fields;  // once held the separators of a longer line
-  Module1::split_record(R"("v","w","x","y","z")", fields);
-  Module1::split_record(R"("a","b","c","d")", fields);
-  EXPECT_EQ(Module1::code_field(fields), "d\"");
+  EXPECT_EQ(Module1::code_field(Module1::split_record(R"("a","b","c","d")")), "d\"");
+  EXPECT_EQ(Module1::code_field(Module1::split_record(R"("a","b","c","d","e")")), "d");
   for (const char* line : {"", "no separator", R"("a","b")", R"("a","b","c")"}) {
-    Module1::split_record(line, fields);
-    EXPECT_THROW((void)Module1::code_field(fields), Module1::Failure) << line;
+    EXPECT_THROW((void)Module1::code_field(Module1::split_record(line)), Module1::Failure) << line;
   }
 }
 

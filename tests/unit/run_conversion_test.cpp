@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/line_reader.h"
 #include "memory_host.h"
 
 namespace {
@@ -50,6 +51,32 @@ TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
             (std::vector<std::string>{"open data.dat", "open data2.dat", "flush data2.dat",
                                       "close data.dat", kDone, "close data2.dat"}));
   EXPECT_TRUE(host.causes.empty());
+}
+
+TEST(RunConversion, ALastLineThatFillsTheReadersBufferIsWhole) {
+  // One read fills the buffer; the last line ends at its last byte, with or
+  // without a terminator, and its pieces are copied as blocks read past them.
+  const std::string record = R"("a","b","c","5","e")";
+  for (const std::string terminator : {"", "\r", "\r\n"}) {
+    std::string input;
+    std::string expected;
+    while (input.size() < host::LineReader::kDefaultBufferSize - 100) {
+      input += record + "\r\n";
+      expected += R"("a","b","c","6","e")"
+                  "\r\n";
+    }
+    const std::string head = R"("a","b","c","5",")";
+    const std::string last_field(
+        host::LineReader::kDefaultBufferSize - input.size() - head.size() - 1 - terminator.size(),
+        'x');
+    input += head + last_field + "\"" + terminator;
+    expected += R"("a","b","c","6",")" + last_field + "\"\r\n";
+    ASSERT_EQ(input.size(), host::LineReader::kDefaultBufferSize);
+    MemoryHost host = host_with_input(input);
+    host.read_chunk = input.size();
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::completed) << terminator.size();
+    EXPECT_EQ(output_of(host), expected) << terminator.size();
+  }
 }
 
 TEST(RunConversion, UnknownFirstCodeLeavesTheCodeFieldEmpty) {
