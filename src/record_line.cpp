@@ -179,18 +179,15 @@ FieldList split_record(std::string_view line) {
 }
 
 void require_within_field_limit(std::string_view line_start) {
-  FieldList fields;
-  fields.over_field_limit = separators_up_to(line_start, 0, kMaxFields) == kMaxFields;
-  if (fields.over_field_limit) fail_record(fields);
+  if (separators_up_to(line_start, 0, kMaxFields) == kMaxFields) fail_record(kMaxFields + 1, true);
 }
 
-void fail_record(FieldList fields) {
-  if (fields.over_field_limit) {
+void fail_record(std::size_t field_count, bool over_field_limit) {
+  if (over_field_limit) {
     throw Failure::record("more than " + std::to_string(kMaxFields) +
                           " fields; a record holds at most " + std::to_string(kMaxFields));
   }
-  const std::size_t count = fields.line.empty() ? 0 : fields.separator_count + 1;
-  throw Failure::record(std::to_string(count) + " fields; a record needs at least " +
+  throw Failure::record(std::to_string(field_count) + " fields; a record needs at least " +
                         std::to_string(kMinFields));
 }
 

@@ -45,15 +45,17 @@ FieldList split_record(std::string_view line);
 // cannot be a record, however it goes on.
 void require_within_field_limit(std::string_view line_start);
 
-// Fails the record for breaking the record rules below.
-// Taken by value, so that the list of the line being converted can stay in
-// registers.
-[[noreturn]] void fail_record(FieldList fields);
+// Fails a record of `field_count` fields, or of more than kMaxFields, for
+// breaking the record rules below. Told in plain values rather than by the
+// field list, so that the list of the line being converted stays in registers.
+[[noreturn]] void fail_record(std::size_t field_count, bool over_field_limit);
 
 // The record rules, checked here alone: a record of at least `least` fields
 // and at most kMaxFields.
 inline void require_fields(const FieldList& fields, std::size_t least) {
-  if (fields.separator_count + 1 < least || fields.over_field_limit) fail_record(fields);
+  if (fields.separator_count + 1 < least || fields.over_field_limit) {
+    fail_record(fields.line.empty() ? 0 : fields.separator_count + 1, fields.over_field_limit);
+  }
 }
 
 // The code field of a split record. Fails for a record of fewer than four

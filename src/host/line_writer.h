@@ -32,7 +32,7 @@ class LineWriter {
   explicit LineWriter(OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
 
   // Writes the line's pieces one after the other, then the terminator.
-  void write_line(const Module1::LinePieces& line) {
+  void write_line(Module1::LinePieces line) {
     const std::size_t size =
         line.before_code.size() + line.code.size() + line.after_code.size() + kTerminator.size();
     if (size > static_cast<std::size_t>(limit_ - next_)) {
