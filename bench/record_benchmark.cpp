@@ -67,6 +67,7 @@ BENCHMARK(BM_SplitRecord)->ArgName("shape")->Arg(0)->Arg(1)->Arg(2);
 void BM_JoinRecord(benchmark::State& state) {
   const std::vector<std::string> lines = typical_lines();
   std::vector<Module1::FieldList> split;
+  split.reserve(lines.size());
   for (const std::string& line : lines) split.push_back(Module1::split_record(line));
   for (auto iteration : state) {
     (void)iteration;

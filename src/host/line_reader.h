@@ -76,7 +76,7 @@ class LineReader {
 
  private:
   bool fill();
-  const char* last_carriage_return(std::size_t from) const;
+  [[nodiscard]] const char* last_carriage_return(std::size_t from) const;
 
   InputFile& file_;
   LongLineCheck check_long_line_;

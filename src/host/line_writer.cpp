@@ -24,13 +24,11 @@ LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
       next_(buffer_.get()),
       limit_(buffer_.get() + buffer_size) {}
 
-void LineWriter::write_with_room(const Module1::LinePieces& line, std::size_t size) {
+bool LineWriter::make_room(const Module1::LinePieces& line, std::size_t size) {
   write_buffer();
-  if (size > static_cast<std::size_t>(limit_ - next_)) {
-    write_long_line(line);  // larger than the buffer: straight to the file
-  } else {
-    write_line(line);
-  }
+  if (size <= static_cast<std::size_t>(limit_ - next_)) return true;
+  write_long_line(line);
+  return false;
 }
 
 void LineWriter::flush() {

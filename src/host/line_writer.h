@@ -8,6 +8,7 @@
 
 #include "failure.h"
 #include "host/host.h"
+#include "host/line_reader.h"
 #include "record_line.h"
 
 namespace host {
@@ -27,6 +28,7 @@ class LineWriter {
   // readable that far from a piece's start, as the line reader's buffer is,
   // and the buffer here has that much room past its end.
   static constexpr std::size_t kWholeCopy = 64;
+  static_assert(LineReader::kPadding >= kWholeCopy, "lines are read from the reader's buffer");
   static constexpr std::string_view kTerminator = "\r\n";
 
   explicit LineWriter(OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
@@ -35,10 +37,7 @@ class LineWriter {
   void write_line(Module1::LinePieces line) {
     const std::size_t size =
         line.before_code.size() + line.code.size() + line.after_code.size() + kTerminator.size();
-    if (size > static_cast<std::size_t>(limit_ - next_)) {
-      write_with_room(line, size);
-      return;
-    }
+    if (size > static_cast<std::size_t>(limit_ - next_) && !make_room(line, size)) return;
     // Copied through a local pointer and stored once: a store through a char
     // pointer could change any member, so the compiler would reload and store
     // next_ around each piece.
@@ -58,8 +57,10 @@ class LineWriter {
 
  private:
   // Short pieces as one fixed copy, which the compiler makes four 16-byte
-  // moves, longer ones with memcpy. Against memcpy for every piece, whose
-  // size classes split at lengths that real fields straddle: see the README.
+  // moves, longer ones with memcpy, whose size classes split at lengths that
+  // real fields straddle. Against memcpy for every piece: 7% less time a line
+  // on narrow lines, 2% on realistic ones, 10% on wide ones (the whole
+  // conversion in memory, alternating runs).
   static char* copy_piece(std::string_view piece, char* to) {
     if (piece.size() <= kWholeCopy) {
       std::memcpy(to, piece.data(), kWholeCopy);
@@ -69,7 +70,10 @@ class LineWriter {
     return to + piece.size();
   }
 
-  void write_with_room(const Module1::LinePieces& line, std::size_t size);
+  // Hands the buffered lines to the file to make room for a line of `size`
+  // bytes; a line larger than the buffer goes straight to the file instead,
+  // and false says so.
+  bool make_room(const Module1::LinePieces& line, std::size_t size);
   void write_buffer();
   void write_long_line(const Module1::LinePieces& line);
   void cut_back_after_failure(std::string_view unwritten_lines, const Module1::Failure& failure);
