@@ -264,6 +264,26 @@ def message_box_in_front(screen, prefix, program, shots):
         shutil.rmtree(folder.path, ignore_errors=True)
 
 
+def no_visible_desktop(prefix, program):
+    """Where no one can see a message box (a window station that is not
+    visible), the run ends by itself with its exit status, and data2.dat is
+    let go of, complete or cut at the bad record."""
+    problems = []
+    helper = os.path.join(os.path.dirname(program), "hidden_desktop.exe")
+    for data, status, output in [(b'"a","b","c","5","e"\r\n', 0, b'"a","b","c","6","e"\r\n'),
+                                 (b'"a","b","c","5","e"\r\n\r\n', 1, b'"a","b","c","6","e"\r\n')]:
+        folder = WineFolder(program, data)
+        try:
+            done = subprocess.run([wine_command(), helper, folder.program], env=prefix.env,
+                                  capture_output=True, timeout=120)
+            if (done.returncode, folder.output()) != (status, output):
+                problems.append(f"exit status {done.returncode} (255: still waiting on a notice "
+                                f"no one can see), data2.dat {folder.output()!r}")
+        finally:
+            shutil.rmtree(folder.path, ignore_errors=True)
+    return problems
+
+
 def main():
     require("Xvfb", "xdotool", "import", "wineserver", "openbox", "xmessage", "xprop")
     if wine_command() is None:
@@ -284,6 +304,8 @@ def main():
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
             results.append(("where the cause line goes",
                             cause_lines(screen, prefix, program, interpose)))
+            results.append(("no message box where no desktop is visible",
+                            no_visible_desktop(prefix, program)))
             results.append(("the message box stays in front of another program's window",
                             message_box_in_front(screen, prefix, program, shots)))
         finally:
