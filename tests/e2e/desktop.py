@@ -119,16 +119,23 @@ class Xvfb:
         process.kill()
         raise TimeoutError(f"the program did not end after {attempts} presses of {key}")
 
-    def _wait_for_window_manager(self, manager, timeout: float = 30) -> None:
-        """Returns once the manager has taken the screen: a window mapped
-        before may be taken over midway and missed by a search."""
-        deadline = time.monotonic() + timeout
-        while "window id" not in subprocess.run(
-                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-                capture_output=True, text=True).stdout:
-            if manager.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("the window manager did not start")
-            time.sleep(0.1)
+    def _start_window_manager(self, attempts: int = 3, timeout: float = 30):
+        """Returns the manager once it has taken the screen: a window mapped
+        before may be taken over midway and missed by a search. An openbox
+        that exits at once, as it now and then does while another starts on
+        another screen, is started again."""
+        for _ in range(attempts):
+            manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + timeout
+            while manager.poll() is None and time.monotonic() < deadline:
+                if "window id" in subprocess.run(
+                        ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                        capture_output=True, text=True).stdout:
+                    return manager
+                time.sleep(0.1)
+            manager.kill()
+        raise RuntimeError("the window manager did not start")
 
     def notice_in_front(self, start, shot: str, stacking: bool = True) -> List[str]:
         """Under a window manager, with another program's window brought to
@@ -136,9 +143,7 @@ class Xvfb:
         long run): the notice must stay in front of it. `start` starts the
         program; the screenshot lands at `shot`. Without `stacking`, the
         order of the windows is only shown, not checked."""
-        manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self._wait_for_window_manager(manager)
+        manager = self._start_window_manager()
         other = subprocess.Popen(["xmessage", "-geometry", "1024x768+0+0", "another program"],
                                  env=self.env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
