@@ -46,18 +46,25 @@ int retrying(Call call) {
   return result;
 }
 
+// What the symbolic link `link` names, however long; false where it cannot
+// be read, with errno saying why.
+bool read_link(const std::string& link, std::string& target) {
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return false;
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      target.assign(buffer.data(), static_cast<std::size_t>(length));
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 // The path that the system resolves `fd` to, or empty where it cannot say.
 std::string final_path_of(int fd) {
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  std::vector<char> target(256);
-  for (;;) {
-    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
-    if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < target.size()) {
-      return {target.data(), static_cast<std::size_t>(length)};
-    }
-    target.resize(target.size() * 2);
-  }
+  std::string path;
+  return read_link("/proc/self/fd/" + std::to_string(fd), path) ? path : std::string();
 }
 
 // An inode number of 0 is no file's: the file system has none to give.
@@ -251,18 +258,9 @@ class PosixHost final : public Host {
  public:
   std::string program_directory() override {
     static constexpr const char* kExecutable = "/proc/self/exe";
-    std::vector<char> target(256);
-    for (;;) {
-      const ssize_t length = ::readlink(kExecutable, target.data(), target.size());
-      if (length < 0) fail_with_errno(kExecutable, errno);
-      if (static_cast<std::size_t>(length) < target.size()) {
-        const std::string executable(target.data(), static_cast<std::size_t>(length));
-        const std::size_t slash = executable.rfind('/');
-        if (slash == std::string::npos || slash == 0) return "/";
-        return executable.substr(0, slash);
-      }
-      target.resize(target.size() * 2);
-    }
+    std::string executable;
+    if (!read_link(kExecutable, executable)) fail_with_errno(kExecutable, errno);
+    return directory_of(executable);  // the link's target is always absolute
   }
 
   [[nodiscard]] char path_separator() const override { return '/'; }

@@ -1,11 +1,9 @@
 """Makes the portable package of a build and checks what it holds: the
-program, the Japanese user's guide of its platform and the README side by
-side in one folder, with no data.dat beside them, and the example data.dat in
-the sample folder that the guide names; that the Windows guide opens in
-Notepad on a Japanese Windows (UTF-8 with a byte order mark, CRLF line ends);
-that the guide names both notices exactly, quotes the causes the program words
-itself and no cause text that the program cannot print; and that the Linux
-guide states the C library the program needs.
+program, its platform's Japanese guide and the README in one folder, no
+data.dat beside them, the example in the sample folder the guide names; that
+the Windows guide opens in Notepad (UTF-8 with BOM, CRLF); that the guide names
+both notices, quotes the program's own causes and none it cannot print; that
+the Linux guide states the glibc the program needs.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
@@ -19,6 +17,7 @@ from cases import DONE, FAILED
 from harness import report
 
 GUIDE = "はじめにお読みください.txt"
+SAMPLE = "見本/data.dat"
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
@@ -45,7 +44,6 @@ def read_member(archive: str, name: str) -> bytes:
         return t.extractfile(name).read()
 
 
-SAMPLE = "見本/data.dat"
 # The system's own wording, which the program passes on: Linux's error texts.
 SYSTEM_TEXTS = {os.strerror(number) for number in range(1, 134)}
 
