@@ -78,11 +78,18 @@ Outcome run_conversion(host::Host& host) {
     host::LineReader input(*input_file, require_within_field_limit);
     Code carried_code;
     for (host::Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
-      for (std::string_view line; lines.read_line(line); ++lines_converted) {
-        const FieldList fields = split_record(line);
-        carried_code = recode(code_field(fields), carried_code);
-        output->write_line(join_record(fields, carried_code));
+      char* to = output->room(output_room(lines.size()));
+      try {
+        for (std::string_view line; lines.read_line(line); ++lines_converted) {
+          const FieldList fields = split_record(line);
+          carried_code = recode(code_field(fields), carried_code);
+          to = join_record(fields, carried_code, to);
+        }
+      } catch (const Failure&) {
+        output->lines_end_at(to);  // the lines before the one that failed are kept
+        throw;
       }
+      output->lines_end_at(to);
     }
 
     // Completion is announced only for output that is on the storage device,

@@ -8,6 +8,7 @@
 
 #include "byte_blocks.h"
 #include "host/host.h"
+#include "record_line.h"
 
 namespace host {
 
@@ -31,6 +32,8 @@ class Lines {
   Lines(const char* begin, const char* end) : next_(begin), end_(end) {}
 
   [[nodiscard]] bool empty() const { return next_ == end_; }
+  // Bytes left, terminators included.
+  [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(end_ - next_); }
 
   // Sets `line` to the next line, without its terminator; false when none is
   // left.
@@ -54,10 +57,10 @@ class Lines {
 class LineReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
-  // Bytes of the buffer past the last byte read, so that a line's pieces may
-  // be read as whole blocks past their end (see LineWriter), and the last
-  // line of the file can be given a carriage return of its own.
-  static constexpr std::size_t kPadding = 64;
+  // Bytes of the buffer past the last byte read: a line's pieces are read
+  // as whole blocks that far past their end (join_record), and the last line
+  // of the file is given a carriage return of its own there.
+  static constexpr std::size_t kPadding = Module1::kWholeCopy;
 
   // Looks at the start of a line that is about to outgrow the buffer, and
   // throws when the line cannot be valid however it goes on, so that such a

@@ -19,16 +19,17 @@ std::size_t whole_lines_within(std::string_view lines, std::size_t reached) {
 }  // namespace
 
 LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
-    : file_(file),
-      buffer_(new char[buffer_size + kWholeCopy]),
-      next_(buffer_.get()),
-      limit_(buffer_.get() + buffer_size) {}
+    : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size), next_(buffer_.get()) {}
 
-bool LineWriter::make_room(const Module1::LinePieces& line, std::size_t size) {
+char* LineWriter::room(std::size_t size) {
+  if (size <= capacity_ - static_cast<std::size_t>(next_ - buffer_.get())) return next_;
   write_buffer();
-  if (size <= static_cast<std::size_t>(limit_ - next_)) return true;
-  write_long_line(line);
-  return false;
+  if (size > capacity_) {
+    buffer_.reset(new char[size]);
+    capacity_ = size;
+    next_ = buffer_.get();
+  }
+  return next_;
 }
 
 void LineWriter::flush() {
@@ -57,20 +58,6 @@ void LineWriter::write_buffer() {
   }
   whole_lines_end_ += lines.size();
   next_ = buffer_.get();
-}
-
-void LineWriter::write_long_line(const Module1::LinePieces& line) {
-  if (failed_) throw Module1::Failure("output: an earlier write failed");
-  try {
-    for (const std::string_view piece : {line.before_code, line.code.text(), line.after_code}) {
-      if (!piece.empty()) file_.write(piece.data(), piece.size());
-    }
-    file_.write(kTerminator.data(), kTerminator.size());
-  } catch (const Module1::Failure& failure) {
-    cut_back_after_failure({}, failure);  // the line never reached the file whole
-    throw;
-  }
-  whole_lines_end_ = file_.size();
 }
 
 // The file holds the lines written whole before, then what the failed write

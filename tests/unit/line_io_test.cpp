@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -155,15 +156,14 @@ TEST(LineReader, LongLinesGrowTheBufferOnceTheirStartIsChecked) {
   EXPECT_LT(checked.back(), 100000U);
 }
 
-// Writes a line as the run does: its text before the code, the code, and its
-// text after it, read from a copy padded as the line reader's buffer is.
-void write_line(host::LineWriter& writer, std::string_view before, std::string_view code = "",
-                std::string_view after = "") {
-  std::string padded = std::string(before) + std::string(after);
-  padded.append(host::LineWriter::kWholeCopy, '\0');
-  writer.write_line({{padded.data(), before.size()},
-                     Module1::Code(code),
-                     {padded.data() + before.size(), after.size()}});
+// Puts each line, with CR LF, in room asked of the writer, as the run puts
+// the lines of each run of input lines.
+void put_lines(host::LineWriter& writer, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    char* const to = writer.room(line.size() + 2);
+    std::memcpy(to, (line + "\r\n").data(), line.size() + 2);
+    writer.lines_end_at(to + line.size() + 2);
+  }
 }
 
 // Collects what is written, and fails like a full disk once `space` is reached.
@@ -190,7 +190,7 @@ class LimitedOutput final : public host::OutputFile {
   std::size_t space_;
 };
 
-TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
+TEST(LineWriter, KeepsEveryLineAcrossBufferBoundariesAndGrowsForLongerOnes) {
   const std::vector<std::string> lines = {"", "a", "bcdefgh", std::string(40, 'l'), "", "z"};
   std::string expected;
   for (const std::string& line : lines) expected += line + "\r\n";
@@ -198,38 +198,17 @@ TEST(LineWriter, EndsEveryLineWithCrLfAcrossBufferBoundaries) {
        {std::size_t{2}, std::size_t{5}, std::size_t{9}, std::size_t{4096}}) {
     LimitedOutput file(1 << 20);
     host::LineWriter writer(file, buffer_size);
-    for (const std::string& line : lines) write_line(writer, line);
+    put_lines(writer, lines);
     writer.flush();
     EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
     EXPECT_EQ(file.flushes, 1);
   }
 }
 
-TEST(LineWriter, CopiesPiecesOfEverySizeAsOneLine) {
-  // Pieces up to the size copied whole and past it, codes of every length,
-  // through a buffer that a line fills exactly, lines longer than it, and
-  // one that holds them all.
-  std::string expected;
-  for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{140}, std::size_t{4096}}) {
-    LimitedOutput file(1 << 20);
-    host::LineWriter writer(file, buffer_size);
-    expected.clear();
-    for (std::size_t size = 0; size <= host::LineWriter::kWholeCopy + 2; ++size) {
-      const std::string before(size, static_cast<char>('a' + size % 26));
-      const std::string code = std::string("16").substr(0, size % 3);
-      const std::string after(host::LineWriter::kWholeCopy + 2 - size, 'z');
-      write_line(writer, before, code, after);
-      expected += before + code + after + "\r\n";
-    }
-    writer.flush();
-    EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
-  }
-}
-
 TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
   LimitedOutput file(1 << 20);
   host::LineWriter writer(file, 64);
-  write_line(writer, "abc");
+  put_lines(writer, {"abc"});
   EXPECT_EQ(file.writes, 0);
   writer.keep_written_lines();
   EXPECT_EQ(file.content, "abc\r\n");
@@ -251,7 +230,7 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
       LimitedOutput file(space);
       host::LineWriter writer(file, buffer_size);
       try {
-        for (const std::string& line : lines) write_line(writer, line);
+        put_lines(writer, lines);
         writer.flush();
         ADD_FAILURE() << "no failure with room for " << space << " bytes";
       } catch (const Module1::Failure&) {
@@ -274,7 +253,7 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
 TEST(LineWriter, KeepsTheWholeLinesOfAFailedWriteThatGotPartWay) {
   LimitedOutput file(13);
   host::LineWriter writer(file, 4096);
-  for (const std::string_view line : {"ab", "cd", "ef", "gh"}) write_line(writer, line);
+  put_lines(writer, {"ab", "cd", "ef", "gh"});
   EXPECT_THROW(writer.flush(), Module1::Failure);
   EXPECT_EQ(file.content, "ab\r\ncd\r\nef\r\n");  // 13 bytes reached the file; 12 are whole lines
 }
