@@ -22,6 +22,15 @@ inline constexpr std::size_t kMinFields = 5;
 // signed 16-bit counter.
 inline constexpr std::size_t kMaxFields = 32768;
 
+// Lines are read, and output lines written, in whole blocks of up to this
+// many bytes, so that the work takes no branch on their length: a line must
+// be readable this many bytes past its end, as the line reader's buffer is,
+// and join_record writes up to this many bytes past an output line. Copying
+// pieces this way rather than with memcpy for every piece: 7% less time a
+// line on narrow lines, 2% on realistic ones, 10% on wide ones (the whole
+// conversion in memory, alternating runs).
+inline constexpr std::size_t kWholeCopy = 64;
+
 // The field list of one record line, held as far as the output needs it: the
 // output line is the input line with the text between the third and the
 // fourth separator replaced, so what matters is where those two are, how many
@@ -39,7 +48,8 @@ struct FieldList {
 };
 
 // Splits a line (without terminator) at its separators, left to right,
-// occurrences never overlapping. An empty line gives no fields at all.
+// occurrences never overlapping. An empty line gives no fields at all. The
+// line is readable kWholeCopy bytes past its end.
 FieldList split_record(std::string_view line);
 
 // Fails a line whose start already holds more than kMaxFields fields: it
@@ -69,16 +79,14 @@ inline std::string_view code_field(const FieldList& fields) {
   return {fields.line.data() + start, end - start};
 }
 
-// Pieces of up to this many bytes are copied as this many, whatever their
-// length, so that the copy takes no branch on it: join_record reads up to
-// this many bytes past the end of a line's pieces, and writes up to this many
-// past the end of its output line. Against memcpy for every piece: 7% less
-// time a line on narrow lines, 2% on realistic ones, 10% on wide ones (the
-// whole conversion in memory, alternating runs).
-inline constexpr std::size_t kWholeCopy = 64;
-
+// Short pieces as one fixed copy, which the compiler makes four 16-byte
+// moves; longer ones with memcpy.
 inline char* copy_piece(const char* piece, std::size_t size, char* to) {
-  std::memcpy(to, piece, size <= kWholeCopy ? kWholeCopy : size);
+  if (size <= kWholeCopy) {
+    std::memcpy(to, piece, kWholeCopy);
+  } else {
+    std::memcpy(to, piece, size);
+  }
   return to + size;
 }
 

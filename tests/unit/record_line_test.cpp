@@ -31,8 +31,21 @@ std::ostream& operator<<(std::ostream& out, const Split& split) {
              << ", third at " << split.third << ", fourth at " << split.fourth;
 }
 
+// A line held as the line reader's buffer holds it, padded, and allocated at
+// its exact size so that AddressSanitizer sees a read past the padding.
+struct PaddedLine {
+  explicit PaddedLine(std::string_view line)
+      : bytes(new char[line.size() + Module1::kWholeCopy]()), size(line.size()) {
+    line.copy(bytes.get(), size);
+  }
+  [[nodiscard]] FieldList split() const { return Module1::split_record({bytes.get(), size}); }
+
+  std::unique_ptr<char[]> bytes;
+  std::size_t size;
+};
+
 Split split(std::string_view line) {
-  const FieldList fields = Module1::split_record(line);
+  const FieldList fields = PaddedLine(line).split();
   Split split{fields.separator_count, fields.over_field_limit};
   if (split.separators >= 3) split.third = fields.third_separator;
   if (split.separators >= 4) split.fourth = fields.fourth_separator;
@@ -53,17 +66,13 @@ Split expected_split(const std::vector<std::string>& all_fields) {
   return split;
 }
 
-// The output line without its CR LF, joined from a copy of `line` that is
-// padded as the line reader's buffer is, into room of the size the run asks
-// for, both allocated at their exact size so that AddressSanitizer sees a
-// copy that goes past them.
+// The output line without its CR LF, joined into room of the size the run
+// asks for, allocated at its exact size as the padded line is.
 std::string join(std::string_view line, std::string_view carried_code) {
-  const std::unique_ptr<char[]> padded(new char[line.size() + Module1::kWholeCopy]());
-  line.copy(padded.get(), line.size());
   const std::size_t room = Module1::output_room(line.size() + 1);
   const std::unique_ptr<char[]> output(new char[room]);
-  const char* const end = Module1::join_record(Module1::split_record({padded.get(), line.size()}),
-                                               Module1::Code(carried_code), output.get());
+  const char* const end =
+      Module1::join_record(PaddedLine(line).split(), Module1::Code(carried_code), output.get());
   EXPECT_LE(end + Module1::kWholeCopy, output.get() + room) << line;
   const std::string joined(output.get(), static_cast<std::size_t>(end - output.get()));
   EXPECT_TRUE(joined.ends_with("\r\n")) << line;
@@ -196,7 +205,7 @@ TEST(SplitRecord, TellsLinesOfMoreThan32768FieldsWhetherWholeOrJustBegun) {
        std::string(3 * Module1::kMaxFields, ',') + separators(Module1::kMaxFields), true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Module1::split_record(c.line).over_field_limit, c.over_field_limit) << c.name;
+    EXPECT_EQ(PaddedLine(c.line).split().over_field_limit, c.over_field_limit) << c.name;
     if (c.over_field_limit) {
       EXPECT_THROW(Module1::require_within_field_limit(c.line), Module1::Failure) << c.name;
     } else {
@@ -266,10 +275,10 @@ TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
 }
 
 TEST(CodeField, IsTheFourthFieldAndNeedsFourFields) {
-  EXPECT_EQ(Module1::code_field(Module1::split_record(R"("a","b","c","d")")), "d\"");
-  EXPECT_EQ(Module1::code_field(Module1::split_record(R"("a","b","c","d","e")")), "d");
+  EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d")").split()), "d\"");
+  EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d","e")").split()), "d");
   for (const char* line : {"", "no separator", R"("a","b")", R"("a","b","c")"}) {
-    EXPECT_THROW((void)Module1::code_field(Module1::split_record(line)), Module1::Failure) << line;
+    EXPECT_THROW((void)Module1::code_field(PaddedLine(line).split()), Module1::Failure) << line;
   }
 }
 
