@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -36,29 +37,6 @@ inline bool any_marked(ByteBlock marks) {
   return (words[0] | words[1]) != 0;
 }
 
-// Index of the first byte of `marks` that is set; some byte must be.
-inline std::size_t first_marked(ByteBlock marks) {
-  std::uint64_t words[2];
-  std::memcpy(words, &marks, sizeof(words));
-  if (words[0] != 0) return static_cast<std::size_t>(std::countr_zero(words[0])) / 8;
-  return 8 + static_cast<std::size_t>(std::countr_zero(words[1])) / 8;
-}
-
-// The first byte from `from` up to `end` that equals `wanted`, or `end`:
-// two blocks compared at a time while there are that many, then the last
-// bytes one by one.
-inline const char* find_byte(const char* from, const char* end, char wanted) {
-  for (; end - from >= static_cast<std::ptrdiff_t>(2 * kBlockSize); from += 2 * kBlockSize) {
-    const ByteBlock first = bytes_equal(load_block(from), wanted);
-    const ByteBlock second = bytes_equal(load_block(from + kBlockSize), wanted);
-    if (any_marked(first | second)) {
-      return from + (any_marked(first) ? first_marked(first) : kBlockSize + first_marked(second));
-    }
-  }
-  while (from < end && *from != wanted) ++from;
-  return from;
-}
-
 // One bit per byte of `marks` (each 0xFF or 0), bit i for byte i. The high
 // bits of each word are gathered with one multiply: every product term lands
 // on a bit of its own, so nothing carries.
@@ -71,6 +49,16 @@ inline std::uint32_t marked_bits(ByteBlock marks) {
     return static_cast<std::uint32_t>(((word & kHighBits) * kGather) >> 56);
   };
   return gather(words[0]) | (gather(words[1]) << 8);
+}
+
+// The first byte from `from` up to `end` that equals `wanted`, or `end`;
+// read in whole blocks, up to 15 bytes past `end`.
+inline const char* find_byte(const char* from, const char* end, char wanted) {
+  for (; from < end; from += kBlockSize) {
+    const ByteBlock marks = bytes_equal(load_block(from), wanted);
+    if (any_marked(marks)) return std::min(from + std::countr_zero(marked_bits(marks)), end);
+  }
+  return end;
 }
 
 }  // namespace Module1

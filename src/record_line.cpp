@@ -12,58 +12,41 @@
 namespace Module1 {
 namespace {
 
-// Calls `found` with the offset of each separator of `text` that starts at or
-// after `from`, left to right, occurrences never overlapping, for as long as
-// it returns true. A separator is a comma with a quote on either side that
-// does not start inside the separator before it.
-template <typename Found>
-void for_each_separator(std::string_view text, std::size_t from, Found found) {
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* field = begin + from;  // where the field being scanned starts
-  for (const char* comma = field; end - comma > 1; ++comma) {
+// How many separators `text` holds from `from` on, counted up to `limit`
+// (1 or more): left to right, a comma with a quote on either side that does
+// not start inside the separator before it.
+std::size_t separators_up_to(std::string_view text, std::size_t from, std::size_t limit) {
+  const char* const end = text.data() + text.size();
+  const char* field = text.data() + from;  // where the field being scanned starts
+  std::size_t count = 0;
+  for (const char* comma = field; end - comma > 1 && count < limit; ++comma) {
     comma = static_cast<const char*>(
         std::memchr(comma, ',', static_cast<std::size_t>(end - comma - 1)));
-    if (comma == nullptr) return;
+    if (comma == nullptr) break;
     if (comma == field || comma[-1] != '"' || comma[1] != '"') continue;
-    if (!found(static_cast<std::size_t>(comma - 1 - begin))) return;
+    ++count;
     field = comma + 2;
   }
-}
-
-// How many separators `text` holds after `from`, counted up to `limit` (1 or
-// more).
-std::size_t separators_up_to(std::string_view text, std::size_t from, std::size_t limit) {
-  std::size_t count = 0;
-  for_each_separator(text, from, [&](std::size_t) { return ++count < limit; });
   return count;
-}
-
-// Notes a separator found at `at`, the next after those noted before.
-void note_separator(FieldList& fields, std::size_t at) {
-  if (fields.separator_count == 2) fields.third_separator = at;
-  if (fields.separator_count == 3) fields.fourth_separator = at;
-  ++fields.separator_count;
 }
 
 constexpr std::size_t kSeparatorsNoted = 4;
 
 // Notes the separators whose commas `bits` marks (bit i for the comma at
-// `first_comma + i`), left to right, up to the fourth of the line.
-void note_separators(std::uint64_t bits, std::size_t first_comma, FieldList& fields) {
+// `first_comma + i`), left to right, up to the fourth of the line. A comma
+// two bytes after a separator's comma is not one: its quote before it is
+// that separator's last byte. `field_start` is where the field after the
+// last separator noted starts.
+void note_separators(std::uint64_t bits, std::size_t first_comma, FieldList& fields,
+                     std::size_t& field_start) {
   for (; bits != 0 && fields.separator_count < kSeparatorsNoted; bits &= bits - 1) {
-    note_separator(fields, first_comma + static_cast<std::size_t>(std::countr_zero(bits)) - 1);
+    const std::size_t at = first_comma + static_cast<std::size_t>(std::countr_zero(bits)) - 1;
+    if (at + 1 == field_start) continue;
+    if (fields.separator_count == 2) fields.third_separator = at;
+    if (fields.separator_count == 3) fields.fourth_separator = at;
+    ++fields.separator_count;
+    field_start = at + kFieldSeparator.size();
   }
-}
-
-// The plain way, comma by comma: where two quoted commas are close enough
-// for separators to overlap.
-void split_by_scan(std::string_view line, FieldList& fields) {
-  fields.separator_count = 0;
-  for_each_separator(line, 0, [&fields](std::size_t at) {
-    note_separator(fields, at);
-    return fields.separator_count < kSeparatorsNoted;
-  });
 }
 
 // Bit i set when the comma at `at + i` stands between two quotes.
@@ -72,21 +55,17 @@ std::uint32_t quoted_comma_bits(const char* at) {
                      bytes_equal(load_block(at + 1), '"'));
 }
 
-bool four_or_more(std::uint64_t bits) {
-  for (int cleared = 0; cleared < 3; ++cleared) bits &= bits - 1;
-  return bits != 0;
+// Four quoted commas or more, no two of them two bytes apart: the first four
+// are separators, since none overlaps the one before.
+bool four_separators(std::uint64_t bits) {
+  std::uint64_t fourth_on = bits;
+  for (int cleared = 0; cleared < 3; ++cleared) fourth_on &= fourth_on - 1;
+  return fourth_on != 0 && (bits & (bits << 2)) == 0;
 }
 
 // Bits 0 to `count` - 1 (at most 64) set.
 std::uint64_t bits_below(std::size_t count) {
   return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
-}
-
-// Two quoted commas two bytes apart: their separators would overlap, which
-// only the plain scan settles. `before` marks the commas of the 16 bytes
-// before those of `bits`.
-bool overlapping(std::uint64_t bits, std::uint64_t before) {
-  return (bits & ((bits << 2) | (before >> (kBlockSize - 2)))) != 0;
 }
 
 // The first four separators of most lines lie in the window of their first
@@ -95,14 +74,14 @@ bool overlapping(std::uint64_t bits, std::uint64_t before) {
 // the processor could not predict. Against a scan for commas with memchr for
 // every line, this saved 17-21 ns a line on Linux (the whole conversion in
 // memory, every shape), and a sixth of the user CPU of the Windows program.
-// Blocks are read past the line's end as the line allows (see kWholeCopy),
-// and the commas there are masked off.
+// Commas read past the line's end (see kWholeCopy) are masked off.
 constexpr std::size_t kWindowStart = 1;
 constexpr std::size_t kWindowEnd = kWindowStart + 64;
 
 // Bit i set when the comma at kWindowStart + i stands between two quotes of
 // `line`, which holds at least 3 bytes. In a line that holds the whole
-// window, its last block is read only when the others hold fewer than four.
+// window, its last block is read only when the others hold fewer than four
+// separators.
 std::uint64_t quoted_commas_in_window(std::string_view line) {
   const auto bits_at = [&line](std::size_t at) {
     return std::uint64_t{quoted_comma_bits(line.data() + at)} << (at - kWindowStart);
@@ -113,53 +92,46 @@ std::uint64_t quoted_commas_in_window(std::string_view line) {
     for (std::size_t at = kWindowStart; at < kLastWindowBlock; at += kBlockSize) {
       window |= bits_at(at);
     }
-    return four_or_more(window) ? window : window | bits_at(kLastWindowBlock);
+    return four_separators(window) ? window : window | bits_at(kLastWindowBlock);
   }
   const std::size_t end = line.size() - 1;  // a comma's closing quote must follow
   for (std::size_t at = kWindowStart; at < end; at += kBlockSize) window |= bits_at(at);
   return window & bits_below(end - kWindowStart);
 }
 
-// Notes the separators of the window, then goes on past it, block by block,
-// for lines whose fourth separator lies further on. False where separators
-// overlap. Against scanning such lines again comma by comma: 82 fewer
-// instructions a line and 6% less CPU time for the whole run (lines whose
-// first fields take 70 to 110 bytes).
-bool split_from_window(std::string_view line, std::uint64_t window, FieldList& fields) {
-  note_separators(window, kWindowStart, fields);
-  std::uint64_t before = window >> (64 - kBlockSize);
+// Notes the separators of the window one by one, then goes on past it,
+// block by block, for lines whose fourth separator lies further on. Against
+// scanning such lines again comma by comma: 82 fewer instructions a line and
+// 6% less CPU time for the whole run (lines whose first fields take 70 to
+// 110 bytes).
+void split_from_window(std::string_view line, std::uint64_t window, FieldList& fields) {
+  std::size_t field_start = 0;
+  note_separators(window, kWindowStart, fields, field_start);
   const std::size_t end = line.size() - 1;
   for (std::size_t at = kWindowEnd; fields.separator_count < kSeparatorsNoted && at < end;
        at += kBlockSize) {
     const std::uint64_t bits = quoted_comma_bits(line.data() + at) & bits_below(end - at);
-    if (overlapping(bits, before)) return false;
-    note_separators(bits, at, fields);
-    before = bits;
+    note_separators(bits, at, fields, field_start);
   }
-  return true;
 }
 
-// False where blocks cannot settle the separators: where they overlap.
-bool split_by_blocks(std::string_view line, FieldList& fields) {
-  if (line.size() < kFieldSeparator.size()) return true;  // too short for one
-  const std::uint64_t window = quoted_commas_in_window(line);
-  if (overlapping(window, 0)) return false;
-  if (!four_or_more(window)) return split_from_window(line, window, fields);
-  // Most lines: the third and fourth picked at once.
-  std::uint64_t later = window & (window - 1);
-  later &= later - 1;
-  fields.third_separator = static_cast<std::size_t>(std::countr_zero(later)) + kWindowStart - 1;
-  later &= later - 1;
-  fields.fourth_separator = static_cast<std::size_t>(std::countr_zero(later)) + kWindowStart - 1;
-  fields.separator_count = kSeparatorsNoted;
-  return true;
-}
 }  // namespace
 
 FieldList split_record(std::string_view line) {
   FieldList fields;
   fields.line = line;
-  if (!split_by_blocks(line, fields)) split_by_scan(line, fields);
+  if (line.size() < kFieldSeparator.size()) return fields;  // too short for one
+  const std::uint64_t window = quoted_commas_in_window(line);
+  if (four_separators(window)) {  // most lines: the third and fourth picked at once
+    std::uint64_t later = window & (window - 1);
+    later &= later - 1;
+    fields.third_separator = static_cast<std::size_t>(std::countr_zero(later)) + kWindowStart - 1;
+    later &= later - 1;
+    fields.fourth_separator = static_cast<std::size_t>(std::countr_zero(later)) + kWindowStart - 1;
+    fields.separator_count = kSeparatorsNoted;
+  } else {
+    split_from_window(line, window, fields);
+  }
   // Separators never overlap, so only a line of 3 bytes a field or more can
   // hold more fields than a record may.
   fields.over_field_limit =

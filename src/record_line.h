@@ -31,11 +31,9 @@ inline constexpr std::size_t kMaxFields = 32768;
 // conversion in memory, alternating runs).
 inline constexpr std::size_t kWholeCopy = 64;
 
-// The field list of one record line, held as far as the output needs it: the
-// output line is the input line with the text between the third and the
-// fourth separator replaced, so what matters is where those two are, how many
-// separators the line has up to the fourth, and whether it holds too many
-// fields.
+// The field list of one record line, as far as the output needs it: the
+// output line is the input line with the text between its third and fourth
+// separator replaced.
 struct FieldList {
   std::string_view line;
   // How many separators the line has, counted up to the fourth.
@@ -56,9 +54,8 @@ FieldList split_record(std::string_view line);
 // cannot be a record, however it goes on.
 void require_within_field_limit(std::string_view line_start);
 
-// Fails a record of `field_count` fields, or of more than kMaxFields, for
-// breaking the record rules below. Told in plain values rather than by the
-// field list, so that the list of the line being converted stays in registers.
+// Fails a record of `field_count` fields, or of more than kMaxFields. Told in
+// plain values, so that the field list being converted stays in registers.
 [[noreturn]] void fail_record(std::size_t field_count, bool over_field_limit);
 
 // The record rules, checked here alone: a record of at least `least` fields
@@ -79,8 +76,7 @@ inline std::string_view code_field(const FieldList& fields) {
   return {fields.line.data() + start, end - start};
 }
 
-// Short pieces as one fixed copy, which the compiler makes four 16-byte
-// moves; longer ones with memcpy.
+// Short pieces as one fixed copy, which the compiler makes four 16-byte moves.
 inline char* copy_piece(const char* piece, std::size_t size, char* to) {
   if (size <= kWholeCopy) {
     std::memcpy(to, piece, kWholeCopy);
@@ -90,19 +86,17 @@ inline char* copy_piece(const char* piece, std::size_t size, char* to) {
   return to + size;
 }
 
-// Room for the output lines of `input_size` bytes of whole input lines,
-// terminators included, and for what join_record writes past them. An output
-// line is at most 3 bytes longer than its input line (a two-byte code for an
-// empty one, CR LF for a lone CR), and a line that is written holds at least
-// 13 bytes (four separators and a terminator): a quarter more is enough.
+// Room for the output of `input_size` bytes of whole input lines and for
+// what join_record writes past it: an output line is at most 3 bytes longer
+// than its input line (a two-byte code for an empty one, CR LF for a lone CR),
+// which holds at least 13 bytes (four separators and a terminator).
 constexpr std::size_t output_room(std::size_t input_size) {
   return input_size + input_size / 4 + kWholeCopy;
 }
 
 // Writes the output line at `to` and returns its end: the fields joined again
 // by the separator, with the carried code in place of the code field, then CR
-// LF. The pieces are copied from the input line, straight to where they are
-// written. Fails for fewer than five fields or more than kMaxFields.
+// LF. Fails for fewer than five fields or more than kMaxFields.
 inline char* join_record(const FieldList& fields, Code carried_code, char* to) {
   require_fields(fields, kMinFields);
   const char* const line = fields.line.data();

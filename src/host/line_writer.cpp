@@ -6,18 +6,6 @@
 #include "failure.h"
 
 namespace host {
-namespace {
-
-// Bytes from the start of `lines` up to and including the last CR LF that
-// lies wholly within the first `reached` bytes.
-std::size_t whole_lines_within(std::string_view lines, std::size_t reached) {
-  const std::string_view written = lines.substr(0, reached);
-  const std::size_t terminator = written.rfind(LineWriter::kTerminator);
-  return terminator == std::string_view::npos ? 0 : terminator + LineWriter::kTerminator.size();
-}
-
-}  // namespace
-
 LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size), next_(buffer_.get()) {}
 
@@ -68,8 +56,9 @@ void LineWriter::write_buffer() {
 void LineWriter::cut_back_after_failure(std::string_view unwritten_lines,
                                         const Module1::Failure& failure) {
   failed_ = true;
-  const std::uint64_t reached = file_.size() - whole_lines_end_;
-  whole_lines_end_ += whole_lines_within(unwritten_lines, static_cast<std::size_t>(reached));
+  const auto reached = static_cast<std::size_t>(file_.size() - whole_lines_end_);
+  const std::size_t last_end = unwritten_lines.substr(0, reached).rfind(kTerminator);
+  if (last_end != std::string_view::npos) whole_lines_end_ += last_end + kTerminator.size();
   try {
     file_.cut_back(whole_lines_end_);
   } catch (const Module1::Failure& cut) {
