@@ -52,11 +52,18 @@ inline std::uint32_t marked_bits(ByteBlock marks) {
 }
 
 // The first byte from `from` up to `end` that equals `wanted`, or `end`;
-// read in whole blocks, up to 15 bytes past `end`.
+// read two whole blocks at a time, up to 31 bytes past `end`. Against one
+// block at a time: 4-13% less time a line on wide lines, 5-7% more on narrow
+// ones, about the same on realistic ones (the whole conversion in memory,
+// alternating runs, two runs).
 inline const char* find_byte(const char* from, const char* end, char wanted) {
-  for (; from < end; from += kBlockSize) {
-    const ByteBlock marks = bytes_equal(load_block(from), wanted);
-    if (any_marked(marks)) return std::min(from + std::countr_zero(marked_bits(marks)), end);
+  for (; from < end; from += 2 * kBlockSize) {
+    const ByteBlock first = bytes_equal(load_block(from), wanted);
+    const ByteBlock second = bytes_equal(load_block(from + kBlockSize), wanted);
+    if (any_marked(first | second)) {
+      const std::uint32_t marks = marked_bits(first) | (marked_bits(second) << kBlockSize);
+      return std::min(from + std::countr_zero(marks), end);
+    }
   }
   return end;
 }
