@@ -13,22 +13,19 @@ LineReader::LineReader(InputFile& file, LongLineCheck check_long_line, std::size
       capacity_(buffer_size) {}
 
 Lines LineReader::read_lines() {
-  if (std::exchange(line_feed_may_follow_, false) && (begin_ < end_ || fill()) &&
-      buffer_[begin_] == '\n') {
-    ++begin_;
-  }
   std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
-  for (;;) {
-    if (const char* last = last_carriage_return(begin_ + scanned); last != nullptr) {
+  for (bool more = true;; more = fill()) {
+    // A carriage return read last may have its line feed in the next read.
+    const std::size_t settled = end_ - static_cast<std::size_t>(more && end_ > begin_);
+    if (const char* last = last_carriage_return(begin_ + scanned, settled); last != nullptr) {
       auto after = static_cast<std::size_t>(last - buffer_.get()) + 1;
-      if (after == end_) line_feed_may_follow_ = true;
       after += static_cast<std::size_t>(buffer_[after] == '\n');  // the byte past end_ is 0
       const Lines lines(buffer_.get() + begin_, buffer_.get() + after);
       begin_ = after;
       return lines;
     }
-    scanned = end_ - begin_;
-    if (!fill()) break;
+    if (!more) break;
+    scanned = settled - begin_;
   }
   if (begin_ == end_) return {};
   // The last line has no terminator: it is given one past the bytes read.
@@ -39,10 +36,10 @@ Lines LineReader::read_lines() {
   return lines;
 }
 
-// The last carriage return among the unread bytes from `from` on, or null.
+// The last carriage return among the bytes from `from` up to `to`, or null.
 // It lies among the bytes read last, unless the lines before were handed out.
-const char* LineReader::last_carriage_return(std::size_t from) const {
-  for (std::size_t at = end_; at > from; --at) {
+const char* LineReader::last_carriage_return(std::size_t from, std::size_t to) const {
+  for (std::size_t at = to; at > from; --at) {
     if (buffer_[at - 1] == '\r') return buffer_.get() + at - 1;
   }
   return nullptr;

@@ -73,7 +73,7 @@ class LineReader {
 
  private:
   bool fill();
-  [[nodiscard]] const char* last_carriage_return(std::size_t from) const;
+  [[nodiscard]] const char* last_carriage_return(std::size_t from, std::size_t to) const;
 
   InputFile& file_;
   LongLineCheck check_long_line_;
@@ -83,9 +83,6 @@ class LineReader {
   std::size_t end_ = 0;    // one past the last byte read from the file
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
-  // The last lines handed out ended with a carriage return that was the last
-  // byte read so far; a line feed at the start of the next read belongs to it.
-  bool line_feed_may_follow_ = false;
 };
 
 }  // namespace host
