@@ -74,6 +74,27 @@ TEST(RunConversion, ALastLineThatFillsTheReadersBufferIsWhole) {
   }
 }
 
+TEST(RunConversion, ARunOfRecordsThatGrowTheMostFitsTheRoomAskedForIt) {
+  // The shortest records, each a lone CR and an empty code that becomes a
+  // two-byte one: 13 bytes in, 16 out. The run is larger than the writer's
+  // buffer, which grows to exactly the room asked for.
+  const std::string shortest = R"(","","","",")"  // 5 fields, all empty
+                               "\r";
+  std::string input = R"(","","","9",")"
+                      "\r";
+  std::string expected = R"(","","","10",")"
+                         "\r\n";
+  while (input.size() < host::LineReader::kDefaultBufferSize) {
+    input += shortest;
+    expected += R"(","","","10",")"
+                "\r\n";
+  }
+  MemoryHost host = host_with_input(input);
+  host.read_chunk = host::LineReader::kDefaultBufferSize;
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::completed);
+  EXPECT_EQ(output_of(host), expected);
+}
+
 TEST(RunConversion, UnknownFirstCodeLeavesTheCodeFieldEmpty) {
   MemoryHost host =
       host_with_input("\"a\",\"b\",\"c\",\"20\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\"");
