@@ -187,10 +187,13 @@ TEST(SplitRecord, TellsLinesOfMoreThan32768FieldsWhetherWholeOrJustBegun) {
   // Lines of separators alone around the limit, and a long line whose
   // separators all lie at its end, after a block of look-alikes; a line
   // shown by its start only fails as soon as the start shows the limit passed.
-  const auto separators = [](std::size_t count) {
+  const auto repeated = [](std::string_view text, std::size_t count) {
     std::string line;
-    for (std::size_t i = 0; i < count; ++i) line += Module1::kFieldSeparator;
+    for (std::size_t i = 0; i < count; ++i) line += text;
     return line;
+  };
+  const auto separators = [&](std::size_t count) {
+    return repeated(Module1::kFieldSeparator, count);
   };
   struct Case {
     const char* name;
@@ -203,6 +206,10 @@ TEST(SplitRecord, TellsLinesOfMoreThan32768FieldsWhetherWholeOrJustBegun) {
       {"32,769 fields", separators(Module1::kMaxFields), true},
       {"look-alikes, then 32,769 fields",
        std::string(3 * Module1::kMaxFields, ',') + separators(Module1::kMaxFields), true},
+      // Quoted commas two apart: every other one is a separator.
+      {"65,534 overlapping, 32,768 fields", '"' + repeated(",\"", 2 * Module1::kMaxFields - 2),
+       false},
+      {"65,536 overlapping, 32,769 fields", '"' + repeated(",\"", 2 * Module1::kMaxFields), true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PaddedLine(c.line).split().over_field_limit, c.over_field_limit) << c.name;
