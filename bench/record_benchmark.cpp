@@ -51,6 +51,7 @@ std::vector<std::string> lines_of_shape(int shape) {
 void BM_SplitRecord(benchmark::State& state) {
   std::vector<std::string> lines = lines_of_shape(static_cast<int>(state.range(0)));
   std::vector<std::string_view> padded;  // as the line reader's buffer is
+  padded.reserve(lines.size());
   for (std::string& line : lines) line.append(Module1::kWholeCopy, '\0');
   for (const std::string& line : lines)
     padded.emplace_back(line.data(), line.size() - Module1::kWholeCopy);

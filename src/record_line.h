@@ -12,6 +12,9 @@ namespace Module1 {
 // double quote. Nothing else inside a line has a meaning to the program.
 inline constexpr std::string_view kFieldSeparator = "\",\"";
 
+// What ends every output line: a carriage return and a line feed.
+inline constexpr std::string_view kLineEnd = "\r\n";
+
 // Position of the code field, the only field whose text is replaced.
 inline constexpr std::size_t kCodeFieldPosition = 3;
 
@@ -104,8 +107,8 @@ inline char* join_record(const FieldList& fields, Code carried_code, char* to) {
   std::memcpy(to, carried_code.padded_text(), Code::kMaxSize);
   to = copy_piece(line + fields.fourth_separator, fields.line.size() - fields.fourth_separator,
                   to + carried_code.size());
-  std::memcpy(to, "\r\n", 2);
-  return to + 2;
+  std::memcpy(to, kLineEnd.data(), kLineEnd.size());
+  return to + kLineEnd.size();
 }
 
 }  // namespace Module1

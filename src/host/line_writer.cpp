@@ -4,8 +4,10 @@
 #include <string>
 
 #include "failure.h"
+#include "record_line.h"
 
 namespace host {
+
 LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size), next_(buffer_.get()) {}
 
@@ -57,8 +59,8 @@ void LineWriter::cut_back_after_failure(std::string_view unwritten_lines,
                                         const Module1::Failure& failure) {
   failed_ = true;
   const auto reached = static_cast<std::size_t>(file_.size() - whole_lines_end_);
-  const std::size_t last_end = unwritten_lines.substr(0, reached).rfind(kTerminator);
-  if (last_end != std::string_view::npos) whole_lines_end_ += last_end + kTerminator.size();
+  const std::size_t last_end = unwritten_lines.substr(0, reached).rfind(Module1::kLineEnd);
+  if (last_end != std::string_view::npos) whole_lines_end_ += last_end + Module1::kLineEnd.size();
   try {
     file_.cut_back(whole_lines_end_);
   } catch (const Module1::Failure& cut) {

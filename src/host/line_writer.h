@@ -21,7 +21,6 @@ namespace host {
 class LineWriter {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
-  static constexpr std::string_view kTerminator = "\r\n";
 
   explicit LineWriter(OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
 
