@@ -39,13 +39,10 @@ inline constexpr std::size_t kWholeCopy = 64;
 // separator replaced.
 struct FieldList {
   std::string_view line;
-  // How many separators the line has, counted up to the fourth.
-  std::size_t separator_count = 0;
-  // Offsets in `line` of its third and fourth separator, where it has them.
-  std::size_t third_separator = 0;
+  std::size_t separator_count = 0;  // how many the line has, counted up to the fourth
+  std::size_t third_separator = 0;  // offsets in `line`, where the line has them
   std::size_t fourth_separator = 0;
-  // The line holds more than kMaxFields fields.
-  bool over_field_limit = false;
+  bool over_field_limit = false;  // more than kMaxFields fields
 };
 
 // Splits a line (without terminator) at its separators, left to right,
