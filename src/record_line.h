@@ -87,9 +87,9 @@ inline char* copy_piece(const char* piece, std::size_t size, char* to) {
 }
 
 // Room for the output of `input_size` bytes of whole input lines and for
-// what join_record writes past it: an output line is at most 3 bytes longer
-// than its input line (a two-byte code for an empty one, CR LF for a lone CR),
-// which holds at least 13 bytes (four separators and a terminator).
+// what join_record writes past it: an input line that is written holds at
+// least 13 bytes (four separators and a terminator), and its output line at
+// most 3 more (a two-byte code for an empty one, CR LF for a lone CR).
 constexpr std::size_t output_room(std::size_t input_size) {
   return input_size + input_size / 4 + kWholeCopy;
 }

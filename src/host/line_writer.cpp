@@ -1,6 +1,5 @@
 #include "host/line_writer.h"
 
-#include <cstring>
 #include <string>
 
 #include "failure.h"
