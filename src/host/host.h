@@ -63,8 +63,8 @@ inline constexpr const char* kOutputReadOnly = "read-only file; not overwritten"
 inline constexpr const char* kOutputIsInput = "is the input file itself; not overwritten";
 
 // How long a file that another program holds is waited for, by the clock,
-// and how often it is tried meanwhile: virus scanners, indexers, backup and sync clients open a
-// file for a moment just after it was written.
+// and how often it is tried meanwhile: virus scanners, indexers, backup and
+// sync clients open a file for a moment just after it was written.
 inline constexpr unsigned kHoldWaitMs = 2000;
 inline constexpr unsigned kHoldRetryMs = 50;
 

@@ -321,8 +321,9 @@ class WindowsHost final : public Host {
     const Opened opened = open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, kOutputInUse);
     Handle file(opened.handle, path);
-    if (opened.existed) empty_existing_output(file, input);
-    if (is_disk_file(file)) data_files_.push_back(identity_of(file.get()));
+    const FileIdentity identity = identity_of(file.get());
+    if (opened.existed) empty_existing_output(file, identity, input);
+    if (is_disk_file(file)) data_files_.push_back(identity);
     return std::make_unique<WindowsOutputFile>(file.release(), path);
   }
 
@@ -405,8 +406,9 @@ class WindowsHost final : public Host {
     });
   }
 
-  static void empty_existing_output(const Handle& file, const InputFile& input) {
-    if (same_file(identity_of(file.get()), input.identity())) {
+  static void empty_existing_output(const Handle& file, const FileIdentity& identity,
+                                    const InputFile& input) {
+    if (same_file(identity, input.identity())) {
       throw Module1::Failure(file.path() + ": " + kOutputIsInput);
     }
     if (!is_disk_file(file)) return;  // a device has nothing to empty
