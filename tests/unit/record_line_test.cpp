@@ -192,20 +192,19 @@ TEST(SplitRecord, TellsLinesOfMoreThan32768FieldsWhetherWholeOrJustBegun) {
     for (std::size_t i = 0; i < count; ++i) line += text;
     return line;
   };
-  const auto separators = [&](std::size_t count) {
-    return repeated(Module1::kFieldSeparator, count);
-  };
+  const std::string_view separator = Module1::kFieldSeparator;
   struct Case {
     const char* name;
     std::string line;
     bool over_field_limit;
   };
   const std::vector<Case> cases = {
-      {"32,768 fields", separators(Module1::kMaxFields - 1), false},
-      {"32,768 fields and more bytes", separators(Module1::kMaxFields - 1) + "abcd", false},
-      {"32,769 fields", separators(Module1::kMaxFields), true},
+      {"32,768 fields", repeated(separator, Module1::kMaxFields - 1), false},
+      {"32,768 fields and more bytes", repeated(separator, Module1::kMaxFields - 1) + "abcd",
+       false},
+      {"32,769 fields", repeated(separator, Module1::kMaxFields), true},
       {"look-alikes, then 32,769 fields",
-       std::string(3 * Module1::kMaxFields, ',') + separators(Module1::kMaxFields), true},
+       std::string(3 * Module1::kMaxFields, ',') + repeated(separator, Module1::kMaxFields), true},
       // Quoted commas two apart: every other one is a separator.
       {"65,534 overlapping, 32,768 fields", '"' + repeated(",\"", 2 * Module1::kMaxFields - 2),
        false},
