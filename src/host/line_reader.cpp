@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace host {
@@ -17,8 +18,12 @@ Lines LineReader::read_lines() {
   for (bool more = true;; more = fill()) {
     // A carriage return read last may have its line feed in the next read.
     const std::size_t settled = end_ - static_cast<std::size_t>(more && end_ > begin_);
-    if (const char* last = last_carriage_return(begin_ + scanned, settled); last != nullptr) {
-      auto after = static_cast<std::size_t>(last - buffer_.get()) + 1;
+    // The last carriage return lies among the bytes read last, unless the
+    // lines before were handed out.
+    const std::size_t from = begin_ + scanned;
+    if (const std::size_t last = std::string_view(&buffer_[from], settled - from).rfind('\r');
+        last != std::string_view::npos) {
+      std::size_t after = from + last + 1;
       after += static_cast<std::size_t>(buffer_[after] == '\n');  // the byte past end_ is 0
       const Lines lines(buffer_.get() + begin_, buffer_.get() + after);
       begin_ = after;
@@ -34,15 +39,6 @@ Lines LineReader::read_lines() {
   const Lines lines(buffer_.get() + begin_, buffer_.get() + end_ + 1);
   begin_ = end_;
   return lines;
-}
-
-// The last carriage return among the bytes from `from` up to `to`, or null.
-// It lies among the bytes read last, unless the lines before were handed out.
-const char* LineReader::last_carriage_return(std::size_t from, std::size_t to) const {
-  for (std::size_t at = to; at > from; --at) {
-    if (buffer_[at - 1] == '\r') return buffer_.get() + at - 1;
-  }
-  return nullptr;
 }
 
 // Reads more bytes after the unread ones. When less than half the buffer is

@@ -73,7 +73,6 @@ class LineReader {
 
  private:
   bool fill();
-  [[nodiscard]] const char* last_carriage_return(std::size_t from, std::size_t to) const;
 
   InputFile& file_;
   LongLineCheck check_long_line_;
