@@ -79,9 +79,8 @@ constexpr std::size_t kWindowStart = 1;
 constexpr std::size_t kWindowEnd = kWindowStart + 64;
 
 // Bit i set when the comma at kWindowStart + i stands between two quotes of
-// `line`, which holds at least 3 bytes. In a line that holds the whole
-// window, its last block is read only when the others hold fewer than four
-// separators.
+// `line`. In a line that holds the whole window, its last block is read only
+// when the others hold fewer than four separators.
 std::uint64_t quoted_commas_in_window(std::string_view line) {
   const auto bits_at = [&line](std::size_t at) {
     return std::uint64_t{quoted_comma_bits(line.data() + at)} << (at - kWindowStart);
@@ -94,9 +93,9 @@ std::uint64_t quoted_commas_in_window(std::string_view line) {
     }
     return four_separators(window) ? window : window | bits_at(kLastWindowBlock);
   }
-  const std::size_t end = line.size() - 1;  // a comma's closing quote must follow
-  for (std::size_t at = kWindowStart; at < end; at += kBlockSize) window |= bits_at(at);
-  return window & bits_below(end - kWindowStart);
+  // A comma's closing quote must follow it within the line.
+  for (std::size_t at = kWindowStart; at + 1 < line.size(); at += kBlockSize) window |= bits_at(at);
+  return window & bits_below(line.size() - 1 - kWindowStart);
 }
 
 // Notes the separators of the window one by one, then goes on past it,
@@ -109,10 +108,10 @@ FieldList split_from_window(std::string_view line, std::uint64_t window) {
   fields.line = line;
   std::size_t field_start = 0;
   note_separators(window, kWindowStart, fields, field_start);
-  const std::size_t end = line.size() - 1;
-  for (std::size_t at = kWindowEnd; fields.separator_count < kSeparatorsNoted && at < end;
-       at += kBlockSize) {
-    const std::uint64_t bits = quoted_comma_bits(line.data() + at) & bits_below(end - at);
+  for (std::size_t at = kWindowEnd;
+       fields.separator_count < kSeparatorsNoted && at + 1 < line.size(); at += kBlockSize) {
+    const std::uint64_t bits =
+        quoted_comma_bits(line.data() + at) & bits_below(line.size() - 1 - at);
     note_separators(bits, at, fields, field_start);
   }
   return fields;
@@ -123,7 +122,6 @@ FieldList split_from_window(std::string_view line, std::uint64_t window) {
 FieldList split_record(std::string_view line) {
   FieldList fields;
   fields.line = line;
-  if (line.size() < kFieldSeparator.size()) return fields;  // too short for one
   const std::uint64_t window = quoted_commas_in_window(line);
   if (four_separators(window)) {  // most lines: the third and fourth picked at once
     std::uint64_t later = window & (window - 1);

@@ -99,6 +99,7 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
       {"empty line has no fields", "", {}},
       {"no separator is one field", "abc", {"abc"}},
       {"lone quote", "\"", {"\""}},
+      {"a separator without its closing quote", "\",", {"\","}},
       {"quotes stay on the outer fields",
        R"("A01","x","y","5","z")",
        {"\"A01", "x", "y", "5", "z\""}},
