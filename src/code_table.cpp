@@ -42,7 +42,7 @@ constexpr std::array<std::uint8_t, 256> digit_values(std::size_t weight, char lo
 
 constexpr std::array<std::uint8_t, 256> kAsLastDigit = digit_values(1, '0');
 constexpr std::array<std::uint8_t, 256> kAsFirstOfTwo = digit_values(10, '1');
-constexpr std::size_t kEntries = 2 * kNumbers + 1;
+constexpr std::size_t kEntries = 2 * kNumbers + 1;  // the last: two bytes, neither a digit
 
 // The entry of `text` in kNewCodeByEntry. Codes are random from one record
 // to the next, so the digits are looked up in tables rather than tested with
