@@ -30,7 +30,8 @@ TEST(Recode, TextThatIsNotExactlyAnOldCodeKeepsTheCarriedCode) {
   const std::string with_nul = std::string("5\0", 2);
   std::vector<std::string> near_misses = {"05", " 5", "5 ",  "+5", "5.0", "-0",  "00",  "20",
                                           "21", "98", "100", "",   "a",   "5\"", "\"5", "0x5"};
-  near_misses.insert(near_misses.end(), {fullwidth_5_utf8, fullwidth_5_cp932, with_nul});
+  near_misses.insert(near_misses.end(),
+                     {fullwidth_5_utf8, fullwidth_5_cp932, with_nul, std::string(1, '\0')});
   for (const std::string& code : near_misses) {
     EXPECT_EQ(Module1::recode(code, Code()).text(), "") << code;
     EXPECT_EQ(Module1::recode(code, Code("18")).text(), "18") << code;
