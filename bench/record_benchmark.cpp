@@ -48,17 +48,25 @@ std::vector<std::string> lines_of_shape(int shape) {
   return lines;
 }
 
+// Views of `lines`, each padded as the line reader's buffer is.
+std::vector<std::string_view> padded(std::vector<std::string>& lines) {
+  std::vector<std::string_view> views;
+  views.reserve(lines.size());
+  for (std::string& line : lines) {
+    const std::size_t size = line.size();
+    line.append(Module1::kWholeCopy, '\0');
+    views.emplace_back(line.data(), size);
+  }
+  return views;
+}
+
 void BM_SplitRecord(benchmark::State& state) {
   std::vector<std::string> lines = lines_of_shape(static_cast<int>(state.range(0)));
-  std::vector<std::string_view> padded;  // as the line reader's buffer is
-  padded.reserve(lines.size());
-  for (std::string& line : lines) line.append(Module1::kWholeCopy, '\0');
-  for (const std::string& line : lines)
-    padded.emplace_back(line.data(), line.size() - Module1::kWholeCopy);
+  const std::vector<std::string_view> views = padded(lines);
   std::size_t bytes = 0;
   for (auto iteration : state) {
     (void)iteration;
-    for (const std::string_view line : padded) {
+    for (const std::string_view line : views) {
       const Module1::FieldList fields = Module1::split_record(line);
       benchmark::DoNotOptimize(fields.fourth_separator);
       bytes += line.size();
@@ -73,11 +81,7 @@ void BM_JoinRecord(benchmark::State& state) {
   std::vector<std::string> lines = typical_lines();
   std::vector<Module1::FieldList> split;
   split.reserve(lines.size());
-  for (std::string& line : lines) {  // padded as the line reader's buffer is
-    const std::size_t size = line.size();
-    line.append(Module1::kWholeCopy, '\0');
-    split.push_back(Module1::split_record({line.data(), size}));
-  }
+  for (const std::string_view line : padded(lines)) split.push_back(Module1::split_record(line));
   std::vector<char> output(Module1::output_room(1 << 16));
   for (auto iteration : state) {
     (void)iteration;
