@@ -12,6 +12,15 @@
 // Module1::Failure with the real cause in its text.
 namespace host {
 
+// What the system says of a file's content: when the content changes, so does
+// at least one of the two.
+struct FileState {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // modification time, in the system's own units
+
+  friend bool operator==(const FileState&, const FileState&) = default;
+};
+
 // Which file an open file is, so that two paths naming one file (through a
 // hard or symbolic link) are recognised as the same.
 struct FileIdentity {
@@ -23,6 +32,12 @@ struct FileIdentity {
   // The path the system resolves the open file to, links followed, or empty
   // where it cannot say.
   std::string final_path;
+  // What tells files apart where the volume gives no IDs: the names the file
+  // has, its size and times (the creation time on Windows, the time of the
+  // last change of its status on Linux).
+  std::uint32_t links = 1;
+  FileState state;
+  std::int64_t changed = 0;
 };
 
 // Whether the file system vouches for the ID: one without file IDs reports 0,
@@ -36,31 +51,40 @@ inline bool id_known(const FileIdentity& file) {
   return !none && !not_unique;
 }
 
-// Whether two open files are one: both IDs known and equal, on one volume.
-// Where either ID is unknown (network and virtual machine shares, some file
-// servers), the final paths decide, so that a symbolic link is still caught
-// and two different files on such a volume are never taken for one.
-inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
-  if (id_known(a) && id_known(b)) {
-    return a.volume == b.volume && a.id_high == b.id_high && a.id_low == b.id_low;
+// Whether the open file `candidate` may be the file `known`; where the system
+// cannot tell, yes, since a refusal never destroys anything. Known IDs on one
+// volume decide. Where either ID is unknown (network and virtual machine
+// shares, some file servers):
+// - a candidate with more than one name may be a hard link to `known`, which
+//   only IDs could rule out;
+// - equal final paths make one file (a symbolic link);
+// - failing those, one volume, one size and the same two times make one file.
+//   An empty `known` is no evidence either way, and emptying it loses nothing.
+inline bool may_be_same_file(const FileIdentity& candidate, const FileIdentity& known) {
+  if (id_known(candidate) && id_known(known)) {
+    return candidate.volume == known.volume && candidate.id_high == known.id_high &&
+           candidate.id_low == known.id_low;
   }
-  return !a.final_path.empty() && a.final_path == b.final_path;
+  if (candidate.links > 1) return true;
+  if (!candidate.final_path.empty() && candidate.final_path == known.final_path) return true;
+  return candidate.volume == known.volume && known.state.size > 0 &&
+         candidate.state == known.state && candidate.changed == known.changed;
 }
-
-// What the system says of a file's content: when the content changes, so does
-// at least one of the two.
-struct FileState {
-  std::uint64_t size = 0;
-  std::int64_t modified = 0;  // modification time, in the system's own units
-
-  friend bool operator==(const FileState&, const FileState&) = default;
-};
 
 // The causes that every platform words the same, after the file's path.
 inline constexpr const char* kInputInUse = "in use by another program";
 inline constexpr const char* kOutputInUse = "in use by another program or another run";
 inline constexpr const char* kOutputReadOnly = "read-only file; not overwritten";
 inline constexpr const char* kOutputIsInput = "is the input file itself; not overwritten";
+inline constexpr const char* kOutputMayBeInput =
+    "may be the input file itself, and the volume gives no file IDs to tell; not overwritten";
+
+// Why `output` is not emptied, being or perhaps being `input`; null where it
+// is another file.
+inline const char* refusal_as_input(const FileIdentity& output, const FileIdentity& input) {
+  if (!may_be_same_file(output, input)) return nullptr;
+  return id_known(output) && id_known(input) ? kOutputIsInput : kOutputMayBeInput;
+}
 
 // How long a file that another program holds is waited for, by the clock,
 // and how often it is tried meanwhile: virus scanners, indexers, backup and

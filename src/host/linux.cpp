@@ -67,10 +67,23 @@ std::string final_path_of(int fd) {
   return read_link("/proc/self/fd/" + std::to_string(fd), path) ? path : std::string();
 }
 
+std::int64_t nanoseconds(const struct timespec& time) {
+  return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+FileState state_of(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_size), nanoseconds(status.st_mtim)};
+}
+
 // An inode number of 0 is no file's: the file system has none to give.
 FileIdentity identity_of(int fd, const struct stat& status) {
-  return {static_cast<std::uint64_t>(status.st_dev), 0, static_cast<std::uint64_t>(status.st_ino),
-          final_path_of(fd)};
+  return {static_cast<std::uint64_t>(status.st_dev),
+          0,
+          static_cast<std::uint64_t>(status.st_ino),
+          final_path_of(fd),
+          static_cast<std::uint32_t>(status.st_nlink),
+          state_of(status),
+          nanoseconds(status.st_ctim)};
 }
 
 std::string directory_of(const std::string& path) {
@@ -140,9 +153,7 @@ class PosixInputFile final : public InputFile {
   [[nodiscard]] FileIdentity identity() const override { return identity_; }
 
   [[nodiscard]] FileState state() const override {
-    const struct stat status = stat_of(descriptor_.fd(), descriptor_.path());
-    return {static_cast<std::uint64_t>(status.st_size),
-            std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
+    return state_of(stat_of(descriptor_.fd(), descriptor_.path()));
   }
 
  private:
@@ -328,8 +339,8 @@ class PosixHost final : public Host {
 
   static void refuse_to_overwrite(int fd, const struct stat& status, const std::string& path,
                                   const InputFile& input) {
-    if (same_file(identity_of(fd, status), input.identity())) {
-      throw Module1::Failure(path + ": " + kOutputIsInput);
+    if (const char* refusal = refusal_as_input(identity_of(fd, status), input.identity())) {
+      throw Module1::Failure(path + ": " + refusal);
     }
     if (S_ISREG(status.st_mode) && read_only(status)) throw read_only_failure(path);
   }

@@ -6,16 +6,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "failure.h"
+#include "host/code_page.h"
 #include "host/host.h"
 #include "run_conversion.h"
 
 namespace host {
 namespace {
+
+static_assert(code_page::kNoBestFitChars == WC_NO_BEST_FIT_CHARS &&
+              code_page::kErrorInvalidChars == WC_ERR_INVALID_CHARS &&
+              code_page::kUtf8 == CP_UTF8 && code_page::kUtf7 == CP_UTF7);
 
 std::wstring widen(std::string_view utf8) {
   if (utf8.empty()) return {};
@@ -43,40 +49,23 @@ std::string narrow(std::wstring_view wide) {
 // Notepad read it. A character that the code page cannot hold is written as
 // \u and its code point in hex, never as a look-alike or a silent "?".
 std::string in_ansi_code_page(std::wstring_view wide) {
-  const auto convert = [](std::wstring_view text, BOOL* lost) {
+  const code_page::Request request = code_page::request_for(GetACP());
+  return code_page::converted_or_escaped(wide, [&](std::wstring_view text) {
+    std::optional<std::string> ansi;
+    BOOL lost = FALSE;
+    BOOL* const asks_lost = request.reports_lost ? &lost : nullptr;
     const int size = static_cast<int>(text.size());
-    std::string ansi(
-        static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
-                                                     size, nullptr, 0, nullptr, lost)),
-        '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), size, ansi.data(),
-                        static_cast<int>(ansi.size()), nullptr, lost);
-    return ansi;
-  };
-  BOOL lost = FALSE;
-  std::string ansi = convert(wide, &lost);
-  if (lost == FALSE) return ansi;
-  ansi.clear();
-  for (std::size_t at = 0; at < wide.size();) {
-    const std::size_t units =
-        IS_HIGH_SURROGATE(wide[at]) && at + 1 < wide.size() && IS_LOW_SURROGATE(wide[at + 1]) ? 2
-                                                                                              : 1;
-    const std::wstring_view character = wide.substr(at, units);
-    BOOL this_lost = FALSE;
-    const std::string converted = convert(character, &this_lost);
-    if (this_lost == FALSE) {
-      ansi += converted;
-    } else {
-      const auto code_point =
-          units == 2 ? 0x10000 + ((character[0] - 0xD800U) << 10) + (character[1] - 0xDC00U)
-                     : static_cast<unsigned>(character[0]);
-      char escaped[16];
-      std::snprintf(escaped, sizeof(escaped), "\\u%04X", code_point);
-      ansi += escaped;
+    const int needed = WideCharToMultiByte(CP_ACP, request.flags, text.data(), size, nullptr, 0,
+                                           nullptr, asks_lost);
+    if (needed <= 0) return ansi;
+    ansi.emplace(static_cast<std::size_t>(needed), '\0');
+    if (WideCharToMultiByte(CP_ACP, request.flags, text.data(), size, ansi->data(), needed, nullptr,
+                            asks_lost) != needed ||
+        lost != FALSE) {
+      ansi.reset();
     }
-    at += units;
-  }
-  return ansi;
+    return ansi;
+  });
 }
 
 std::string message_of(DWORD error) {
@@ -159,37 +148,55 @@ BY_HANDLE_FILE_INFORMATION information_of(const Handle& file) {
 }
 
 // The path the system resolves `file` to, in the system's own form, which
-// works for network shares too; empty where it cannot say.
+// works for network shares too; empty where it cannot say. A share answers
+// the normalized form only where the user may pass through every folder of
+// the path, and some drivers not at all: then the form it was opened by.
 std::string final_path_of(HANDLE file) {
-  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD length =
-      GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), kForm);
-  if (length >= path.size()) {  // too small: the length needed, with its terminator
-    path.resize(length);
-    length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), kForm);
+  for (const DWORD form : {FILE_NAME_NORMALIZED, FILE_NAME_OPENED}) {
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                             form | VOLUME_NAME_NT);
+    if (length >= path.size()) {  // too small: the length needed, with its terminator
+      path.resize(length);
+      length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                         form | VOLUME_NAME_NT);
+    }
+    if (length != 0 && length < path.size()) {
+      path.resize(length);
+      return narrow(path);
+    }
   }
-  if (length == 0 || length >= path.size()) return {};
-  path.resize(length);
-  return narrow(path);
+  return {};
+}
+
+std::int64_t time_of(const FILETIME& time) {
+  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
+
+FileState state_of(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+          time_of(information.ftLastWriteTime)};
 }
 
 // The 128-bit ID where the volume has one (ReFS IDs do not fit 64 bits),
 // else the 64-bit index; left unknown where neither is given.
 FileIdentity identity_of(HANDLE file) {
   FileIdentity identity;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileInformationByHandle(file, &information) != 0) {
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.id_low = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    identity.links = information.nNumberOfLinks;
+    identity.state = state_of(information);
+    identity.changed = time_of(information.ftCreationTime);
+  }
   FILE_ID_INFO id{};
   if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id)) != 0) {
-    identity.volume = id.VolumeSerialNumber;
-    std::memcpy(&identity.id_low, id.FileId.Identifier, sizeof(identity.id_low));
-    std::memcpy(&identity.id_high, id.FileId.Identifier + sizeof(identity.id_low),
-                sizeof(identity.id_high));
-  }
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!id_known(identity) && GetFileInformationByHandle(file, &information) != 0) {
-    identity.volume = information.dwVolumeSerialNumber;
-    identity.id_high = 0;
-    identity.id_low = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    FileIdentity wide = identity;
+    wide.volume = id.VolumeSerialNumber;
+    std::memcpy(&wide.id_low, id.FileId.Identifier, sizeof(wide.id_low));
+    std::memcpy(&wide.id_high, id.FileId.Identifier + sizeof(wide.id_low), sizeof(wide.id_high));
+    if (id_known(wide)) identity = wide;
   }
   identity.final_path = final_path_of(file);
   return identity;
@@ -215,13 +222,7 @@ class WindowsInputFile final : public InputFile {
   void close() override { file_.close(); }
   [[nodiscard]] FileIdentity identity() const override { return identity_; }
 
-  [[nodiscard]] FileState state() const override {
-    const BY_HANDLE_FILE_INFORMATION information = information_of(file_);
-    const auto modified = (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
-                          information.ftLastWriteTime.dwLowDateTime;
-    return {(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
-            static_cast<std::int64_t>(modified)};
-  }
+  [[nodiscard]] FileState state() const override { return state_of(information_of(file_)); }
 
  private:
   Handle file_;
@@ -309,7 +310,7 @@ class WindowsHost final : public Host {
       throw Module1::Failure(path + ": not a regular file");
     }
     FileIdentity identity = identity_of(file.get());
-    data_files_.push_back(identity);
+    remember_data_file(file.get(), identity);
     return std::make_unique<WindowsInputFile>(file.release(), path, std::move(identity));
   }
 
@@ -323,7 +324,7 @@ class WindowsHost final : public Host {
     Handle file(opened.handle, path);
     const FileIdentity identity = identity_of(file.get());
     if (opened.existed) empty_existing_output(file, identity, input);
-    if (is_disk_file(file)) data_files_.push_back(identity);
+    if (is_disk_file(file)) remember_data_file(file.get(), identity);
     return std::make_unique<WindowsOutputFile>(file.release(), path);
   }
 
@@ -359,7 +360,11 @@ class WindowsHost final : public Host {
   }
 
  private:
+  // Session 0 holds services alone since Windows Vista: an interactive
+  // service's window station says it is visible, yet no user sees it.
   static bool desktop_visible() {
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) != 0 && session == 0) return false;
     USEROBJECTFLAGS flags{};
     // Where the system cannot say, the message box is shown as before.
     return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
@@ -397,19 +402,28 @@ class WindowsHost final : public Host {
     fail_with_error(path, error);
   }
 
-  // Whether `handle` is one of the data files this run opened.
+  void remember_data_file(HANDLE handle, const FileIdentity& identity) {
+    data_handles_.push_back(handle);
+    data_files_.push_back(identity);
+  }
+
+  // Whether `handle` is, or may be, one of the data files this run opened:
+  // the value itself first, which needs no answer from the file system.
   [[nodiscard]] bool is_data_file(HANDLE handle) const {
+    if (std::find(data_handles_.begin(), data_handles_.end(), handle) != data_handles_.end()) {
+      return true;
+    }
     if (GetFileType(handle) != FILE_TYPE_DISK) return false;
     const FileIdentity identity = identity_of(handle);
     return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
-      return same_file(identity, data_file);
+      return may_be_same_file(identity, data_file);
     });
   }
 
   static void empty_existing_output(const Handle& file, const FileIdentity& identity,
                                     const InputFile& input) {
-    if (same_file(identity, input.identity())) {
-      throw Module1::Failure(file.path() + ": " + kOutputIsInput);
+    if (const char* refusal = refusal_as_input(identity, input.identity())) {
+      throw Module1::Failure(file.path() + ": " + refusal);
     }
     if (!is_disk_file(file)) return;  // a device has nothing to empty
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
@@ -419,14 +433,37 @@ class WindowsHost final : public Host {
     if (SetEndOfFile(file.get()) == 0) fail_with_error(file.path(), GetLastError());
   }
 
-  std::vector<FileIdentity> data_files_;  // the data files opened so far
+  // The data files opened so far, by handle value and by identity.
+  std::vector<HANDLE> data_handles_;
+  std::vector<FileIdentity> data_files_;
 };
 
 }  // namespace
 }  // namespace host
 
+namespace {
+
+// DLLs are looked for in System32 alone, also those that the system loads on
+// the program's behalf (a message box loads the theme DLLs). Otherwise a DLL of that name
+// placed beside the program — in a shared folder, in Downloads — would run
+// inside it. Windows 7 has the call only with update KB2533623, so it is
+// looked up; without it, the current directory at least leaves the search.
+void load_system_dlls_only() {
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  // Through the generic function type, which converts to any other.
+  const auto found = reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+  if (found == nullptr ||
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32) == 0) {
+    SetDllDirectoryW(L"");
+  }
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*command_line*/,
                     int /*show*/) {
+  load_system_dlls_only();
   host::WindowsHost host;
   return Module1::run_conversion(host) == Module1::Outcome::completed ? 0 : 1;
 }

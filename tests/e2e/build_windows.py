@@ -1,6 +1,7 @@
 """Cross-builds the Windows program with its own preset, the program that holds
-files the way other Windows programs do, and the one that starts a program
-where no desktop is visible, for the tests that run it under Wine.
+files the way other Windows programs do, the one that starts a program
+where no desktop is visible, and a DLL planted beside the program, for the
+tests that run it under Wine.
 Usage: build_windows.py SOURCE_DIR"""
 
 import os
@@ -17,6 +18,9 @@ def main():
                 os.path.join(source, "tests", "e2e", f"{name}.cpp"),
                 "-o", os.path.join(source, "build-windows", f"{name}.exe")]
                for name in ("holder", "hidden_desktop")]
+    helpers.append(["x86_64-w64-mingw32-g++-posix", "-shared", "-static", "-O1",
+                    os.path.join(source, "tests", "e2e", "planted_dll.cpp"),
+                    "-o", os.path.join(source, "build-windows", "planted.dll")])
     for command in [["cmake", "--preset", "windows"], ["cmake", "--build", "--preset", "windows"],
                     *helpers]:
         if subprocess.run(command, cwd=source).returncode != 0:

@@ -47,6 +47,7 @@ class Case:
     hold: Optional[Hold] = None           # another program holding a file meanwhile
     windows_only: bool = False            # a promise of Windows share modes
     unprivileged: bool = False            # run by a user who is not root, also when root runs the tests
+    no_file_ids: bool = False             # the data files report no IDs (the preloaded library)
 
 
 def rec(*fields: str, enc: str = "cp932") -> bytes:
@@ -150,6 +151,16 @@ CASES = [
          arrange=_hard_link, stderr="data2.dat: is the input file itself; not overwritten"),
     Case("data2.dat a symbolic link to data.dat", crlf(GOOD), FAILED, NOT_CHECKED,
          arrange=_symlink("data.dat", "data2.dat"), posix_only=True, stderr="data2.dat"),
+    # Network and virtual machine shares backed by Unix file systems: no IDs,
+    # yet hard and symbolic links.
+    Case("data2.dat hard-linked to data.dat, on a volume without file IDs", crlf(GOOD), FAILED,
+         NOT_CHECKED, arrange=_hard_link, no_file_ids=True,
+         stderr="data2.dat: may be the input file itself"),
+    Case("data2.dat a symbolic link to data.dat, on a volume without file IDs", crlf(GOOD),
+         FAILED, NOT_CHECKED, arrange=_symlink("data.dat", "data2.dat"), no_file_ids=True,
+         stderr="data2.dat: may be the input file itself"),
+    Case("an old data2.dat on a volume without file IDs is replaced", crlf(GOOD), DONE,
+         crlf(GOOD_OUT), old_output=OLD_OUTPUT, no_file_ids=True),
     Case("started through a symbolic link: files beside the real program", crlf(GOOD), DONE,
          crlf(GOOD_OUT), posix_only=True, via_symlink=True),
     # Other programs holding the files, as spreadsheets, scanners and sync

@@ -11,11 +11,13 @@
 //                             RENUMBER_TRUNCATE_FROM on (1, the first, unless
 //                             set; the first empties data2.dat when it opens);
 //   RENUMBER_CLOSE_ERROR      closing data.dat closes it, then fails with it;
+//   RENUMBER_SETFL_ERROR      setting the status flags of data.dat fails with it;
 //   RENUMBER_NO_FILE_IDS      (any value) data.dat and data2.dat report inode
 //                             0, as a volume without file IDs does; not in the
 //                             Wine server, which tells files apart by inode.
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +88,19 @@ extern "C" int open(const char* path, int flags, ...) {
   const auto mode = static_cast<mode_t>(va_arg(arguments, unsigned));
   va_end(arguments);
   return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+extern "C" int fcntl(int fd, int command, ...) {
+  va_list arguments;
+  va_start(arguments, command);
+  const auto argument = va_arg(arguments, long);
+  va_end(arguments);
+  if (const int error = chosen_error("RENUMBER_SETFL_ERROR");
+      error != 0 && command == F_SETFL && is_file(fd, "data.dat")) {
+    errno = error;
+    return -1;
+  }
+  return real<int (*)(int, int, ...)>("fcntl")(fd, command, argument);
 }
 
 extern "C" int dup(int fd) {

@@ -87,6 +87,12 @@ PINNED = [
      1, "data2.dat: Input/output error"),
     ("closing data.dat fails", None, {"RENUMBER_CLOSE_ERROR": str(errno.EIO)}, "", True, 1,
      "data.dat: Input/output error"),
+    # The failure comes after data2.dat was synced, so nothing trims what it gets.
+    ("closing data.dat fails, standard output and error closed", None,
+     {"RENUMBER_CLOSE_ERROR": str(errno.EIO)}, ">&- 2>&-", True, 1, ""),
+    ("data.dat cannot be switched to blocking reads", None,
+     {"RENUMBER_SETFL_ERROR": str(errno.EIO)}, "", True, 1, "data.dat: Input/output error"),
+    ("a bad second line of a large data.dat", None, {}, "", False, 1, "line 2: 3 fields", 2),
 ]
 
 
@@ -123,6 +129,11 @@ def pinned_faults(folder: str, program: str, interpose: str, data: bytes, expect
             problems.append("completed without the correct data2.dat")
         if status == 1 and output != OLD_OUTPUT and not expected.startswith(output or b""):
             problems.append("data2.dat is neither left alone nor a prefix of the correct output")
+        # Blocks reserved for the whole output are given back when it fails,
+        # unless the file cannot be cut.
+        if output is not None and "RENUMBER_TRUNCATE_ERROR" not in env and os.stat(output_path).st_blocks * 512 > len(output) + (1 << 20):
+            problems.append(f"data2.dat of {len(output)} bytes holds "
+                            f"{os.stat(output_path).st_blocks * 512} bytes of disk")
         if output and not output.endswith(b"\r\n") and \
                 "it may end inside a record" not in done.stderr.decode():
             problems.append("data2.dat ends inside a record, and the cause line does not say so")

@@ -1,7 +1,7 @@
 """Runs the end-to-end cases against the native program.
 
 Standard input is not a terminal here, so the program prints its notice on
-standard output and returns at once. Usage: run_native.py PROGRAM
+standard output and returns at once. Usage: run_native.py PROGRAM INTERPOSE_LIBRARY
 """
 
 import contextlib
@@ -17,7 +17,7 @@ HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
 
-def run_case(case, program):
+def run_case(case, program, interpose):
     folder = CaseFolder(case, program)
     try:
         holding = Holder(case.hold, folder.app, HOLDER) if case.hold else contextlib.nullcontext()
@@ -25,9 +25,13 @@ def run_case(case, program):
         if case.unprivileged and os.geteuid() == 0:
             os.chmod(folder.root, 0o755)
             command = NOBODY + command
+        env = headless()
+        if case.no_file_ids:  # preloaded ahead of a sanitizer's runtime, where there is one
+            env.update(LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1",
+                       ASAN_OPTIONS=env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         with holding as holder:
             run = subprocess.Popen(command, cwd=folder.cwd, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=headless())
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
             problems = holder.started(run) if holder else []
             stdout, stderr = (out.decode("utf-8", "replace") for out in run.communicate(timeout=60))
         if not stdout.endswith("\n") or stdout.count("\n") != 1:
@@ -39,8 +43,8 @@ def run_case(case, program):
 
 
 def main():
-    program = sys.argv[1]
-    return report([(case.name, run_case(case, program)) for case in CASES
+    program, interpose = sys.argv[1], os.path.abspath(sys.argv[2])
+    return report([(case.name, run_case(case, program, interpose)) for case in CASES
                    if not case.windows_only])
 
 

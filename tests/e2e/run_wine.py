@@ -80,10 +80,12 @@ def windows_path(path: str) -> str:
     return "Z:" + path.replace("/", "\\")
 
 
-def run_case(screen, prefix, case, program, shots):
+def run_case(screen, prefix, case, program, shots, interpose):
     folder = CaseFolder(case, program)
     try:
         env = dict(prefix.env, WINEDEBUG="trace+msgbox")
+        if case.no_file_ids:
+            env.update(LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1")
         holding = contextlib.nullcontext()
         if case.hold:
             holder = os.path.join(os.path.dirname(program), "holder.exe")
@@ -280,6 +282,35 @@ def no_visible_desktop(prefix, program):
         shutil.rmtree(folder.path, ignore_errors=True)
 
 
+def planted_dll(screen, prefix, program):
+    """A DLL placed beside the program under the name of one that the system
+    loads for it is not loaded: the run completes and the DLL leaves no mark.
+    Wine is told to prefer a native uxtheme.dll, as Windows does for a DLL
+    that is not a KnownDLL."""
+    folder = WineFolder(program, b'"a","b","c","5","e"\r\n')
+    shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
+                os.path.join(folder.path, "uxtheme.dll"))
+    env = dict(prefix.env, WINEDLLOVERRIDES=prefix.env["WINEDLLOVERRIDES"] + ";uxtheme=n,b")
+    try:
+        run = subprocess.Popen([wine_command(), folder.program], cwd="/", env=env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        problems = []
+        try:
+            status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
+        except RuntimeError as error:
+            run.kill()
+            status = run.wait()
+            problems.append(f"no message box: {error}")
+        if os.path.exists(os.path.join(folder.path, "planted-dll-ran")):
+            problems.append("the planted uxtheme.dll was loaded")
+        if (status, folder.output()) != (0, b'"a","b","c","6","e"\r\n'):
+            problems.append(f"exit status {status}, data2.dat {folder.output()!r}")
+        return problems
+    finally:
+        shutil.rmtree(folder.path, ignore_errors=True)
+
+
 def main():
     require("Xvfb", "xdotool", "import", "wineserver", "openbox", "xmessage", "xprop")
     if wine_command() is None:
@@ -295,7 +326,10 @@ def main():
                             [] if code_page == "932" else [f"ANSI code page {code_page!r}"]))
             for case in CASES:
                 if not case.posix_only:
-                    results.append((case.name, run_case(screen, prefix, case, program, shots)))
+                    results.append((case.name, run_case(screen, prefix, case, program, shots,
+                                                        interpose)))
+            results.append(("a DLL planted beside the program is not loaded",
+                            planted_dll(screen, prefix, program)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
             results.append(("where the cause line goes",

@@ -1,8 +1,11 @@
 #include "cause_line.h"
+#include "host/code_page.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -57,3 +60,25 @@ TEST(CauseLine, ControlBytesAndInvalidUtf8AreEscapedReadableTextIsNot) {
 }
 
 }  // namespace
+
+TEST(CodePage, FlagsEachCodePageAcceptsAndEscapesWhatDoesNotConvert) {
+  namespace cp = host::code_page;
+  EXPECT_EQ(cp::request_for(932), (cp::Request{cp::kNoBestFitChars, true}));
+  EXPECT_EQ(cp::request_for(1252), (cp::Request{cp::kNoBestFitChars, true}));
+  EXPECT_EQ(cp::request_for(cp::kUtf8), (cp::Request{cp::kErrorInvalidChars, false}));
+  EXPECT_EQ(cp::request_for(50220), (cp::Request{0, false}));
+
+  // A converter that knows ASCII alone, as a failing code page would.
+  const auto ascii_only = [](std::u16string_view text) -> std::optional<std::string> {
+    std::string out;
+    for (const char16_t unit : text) {
+      if (unit > 0x7F) return std::nullopt;
+      out += static_cast<char>(unit);
+    }
+    return out;
+  };
+  EXPECT_EQ(cp::converted_or_escaped(std::u16string_view(u"a\u4E88/\U0001F4C1"), ascii_only),
+            R"(a\u4E88/\u1F4C1)");
+  EXPECT_EQ(cp::converted_or_escaped(std::u16string_view(u"\xD800z"), ascii_only), R"(\uD800z)");
+  EXPECT_EQ(cp::converted_or_escaped(std::u16string_view(u"ok"), ascii_only), "ok");
+}

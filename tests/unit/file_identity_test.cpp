@@ -7,30 +7,51 @@
 
 namespace {
 
-TEST(SameFile, OnlyKnownEqualIdsOrElseEqualFinalPathsMakeOneFile) {
+host::FileIdentity id(std::uint64_t volume, std::uint64_t high, std::uint64_t low, const char* path,
+                      std::uint32_t links = 1, host::FileState state = {},
+                      std::int64_t changed = 0) {
+  return {volume, high, low, path, links, state, changed};
+}
+
+TEST(MayBeSameFile, KnownIdsDecideElseLinksPathsOrSizeAndTimes) {
   constexpr std::uint64_t kOnes = ~std::uint64_t{0};
   struct Case {
     const char* name;
-    host::FileIdentity first, second;
+    host::FileIdentity candidate, known;
     bool same;
   };
-  const host::FileIdentity file{7, 0, 42, "/v/data.dat"};
+  const host::FileState content{42, 1000};
+  const host::FileIdentity file = id(7, 0, 42, "/v/data.dat", 1, content, 900);
+  const host::FileIdentity no_id = id(7, 0, 0, "", 1, content, 900);
   const std::vector<Case> cases = {
-      {"equal IDs, other path (a hard link)", file, {7, 0, 42, "/v/data2.dat"}, true},
-      {"other high half", file, {7, 9, 42, "/v/data.dat"}, false},
-      {"other volume", file, {8, 0, 42, "/v/data.dat"}, false},
-      {"other ID, same path", file, {7, 0, 43, "/v/data.dat"}, false},
-      {"ID 0, same path (a symbolic link)", file, {7, 0, 0, "/v/data.dat"}, true},
-      {"ID 0, other path", file, {7, 0, 0, "/v/data2.dat"}, false},
-      {"64-bit ID of all ones, other path", file, {7, 0, kOnes, "/v/data2.dat"}, false},
-      {"128-bit ID of all ones, same path", file, {7, kOnes, kOnes, "/v/data.dat"}, true},
-      {"no IDs and no paths", {7, 0, 0, ""}, {7, 0, 0, ""}, false},
-      {"a 128-bit ID with a low half of 0", {7, 5, 0, ""}, {7, 5, 0, ""}, true},
+      {"equal IDs, other path (a hard link)", file, id(7, 0, 42, "/v/data2.dat"), true},
+      {"other high half", file, id(7, 9, 42, "/v/data.dat"), false},
+      {"other volume", file, id(8, 0, 42, "/v/data.dat"), false},
+      {"other ID, same path, same size and times", file,
+       id(7, 0, 43, "/v/data.dat", 2, content, 900), false},
+      {"ID 0, same path (a symbolic link)", file, id(7, 0, 0, "/v/data.dat"), true},
+      {"ID 0, other path", file, id(7, 0, 0, "/v/data2.dat"), false},
+      {"64-bit ID of all ones, other path", file, id(7, 0, kOnes, "/v/data2.dat"), false},
+      {"128-bit ID of all ones, same path", file, id(7, kOnes, kOnes, "/v/data.dat"), true},
+      {"a 128-bit ID with a low half of 0", id(7, 5, 0, ""), id(7, 5, 0, ""), true},
+      {"no ID, two names (a hard link)", id(7, 0, 0, "/v/data2.dat", 2), file, true},
+      {"no IDs, no paths, one size and the same times", no_id, no_id, true},
+      {"no IDs, other paths, one size and the same times", id(7, 0, 0, "/a", 1, content, 900),
+       id(7, 0, 0, "/b", 1, content, 900), true},
+      {"no IDs, no paths, other creation time", no_id, id(7, 0, 0, "", 1, content, 901), false},
+      {"no IDs, no paths, other modification time", no_id, id(7, 0, 0, "", 1, {42, 1001}, 900),
+       false},
+      {"no IDs, no paths, other size", no_id, id(7, 0, 0, "", 1, {41, 1000}, 900), false},
+      {"no IDs, no paths, other volume", no_id, id(8, 0, 0, "", 1, content, 900), false},
+      {"no IDs, no paths, both empty", id(7, 0, 0, "", 1, {0, 1000}, 900),
+       id(7, 0, 0, "", 1, {0, 1000}, 900), false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(host::same_file(c.first, c.second), c.same) << c.name;
-    EXPECT_EQ(host::same_file(c.second, c.first), c.same) << c.name;
+    EXPECT_EQ(host::may_be_same_file(c.candidate, c.known), c.same) << c.name;
   }
+  EXPECT_STREQ(host::refusal_as_input(file, file), host::kOutputIsInput);
+  EXPECT_STREQ(host::refusal_as_input(no_id, no_id), host::kOutputMayBeInput);
+  EXPECT_EQ(host::refusal_as_input(file, id(7, 0, 43, "/v/data2.dat")), nullptr);
 }
 
 }  // namespace

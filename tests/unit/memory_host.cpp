@@ -30,7 +30,9 @@ class MemoryInputFile final : public host::InputFile {
     return count;
   }
   void close() override { host_.record("close " + file_name(path_)); }
-  [[nodiscard]] host::FileIdentity identity() const override { return {1, 0, 1, "/mem/data.dat"}; }
+  [[nodiscard]] host::FileIdentity identity() const override {
+    return {1, 0, 1, "/mem/data.dat", 1, {}, 0};
+  }
   [[nodiscard]] host::FileState state() const override {
     return {host_.files.at(path_).size(), host_.input_modifications};
   }
