@@ -143,10 +143,6 @@ FieldList split_record(std::string_view line) {
   return fields;
 }
 
-void require_within_field_limit(std::string_view line_start) {
-  if (separators_up_to(line_start, 0, kMaxFields) == kMaxFields) fail_record(kMaxFields + 1, true);
-}
-
 void fail_record(std::size_t field_count, bool over_field_limit) {
   if (over_field_limit) {
     throw Failure::record("more than " + std::to_string(kMaxFields) +

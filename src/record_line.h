@@ -50,10 +50,6 @@ struct FieldList {
 // line is readable kWholeCopy bytes past its end.
 FieldList split_record(std::string_view line);
 
-// Fails a line whose start already holds more than kMaxFields fields: it
-// cannot be a record, however it goes on.
-void require_within_field_limit(std::string_view line_start);
-
 // Fails a record of `field_count` fields, or of more than kMaxFields. Told in
 // plain values, so that the field list being converted stays in registers.
 [[noreturn]] void fail_record(std::size_t field_count, bool over_field_limit);

@@ -12,6 +12,7 @@
 #include "failure.h"
 #include "host/line_reader.h"
 #include "host/line_writer.h"
+#include "long_record.h"
 #include "record_line.h"
 
 namespace Module1 {
@@ -42,6 +43,20 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
   }
 }
 
+// A line too long for the reader's buffer, converted as it is read.
+Code convert_long_line(host::LineReader& input, host::LineWriter& output, Code carried_code) {
+  LongRecord record(carried_code);
+  const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
+  output.begin_long_line();
+  for (host::LinePiece piece = input.long_line_piece();; piece = input.long_line_piece()) {
+    input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
+    if (piece.line_ends) break;
+  }
+  carried_code = record.finish(emit);
+  output.end_long_line();
+  return carried_code;
+}
+
 // The single failure path: keeps the lines converted so far, names the cause
 // on the diagnostic channel, with what became of those lines when they could
 // not all be kept, and shows the failure notice, whatever the cause.
@@ -59,7 +74,7 @@ Outcome fail(host::Host& host, std::optional<host::LineWriter>& output, std::str
 
 }  // namespace
 
-Outcome run_conversion(host::Host& host) {
+Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
   // Declared before the handler is armed so that the handler can keep the
   // lines already converted.
   std::unique_ptr<host::OutputFile> output_file;
@@ -74,10 +89,16 @@ Outcome run_conversion(host::Host& host) {
     output_file = host.open_output(path_beside_program(host, kOutputFileName), *input_file);
     output.emplace(*output_file);
 
-    // A line too long to hold whole fails as soon as it shows too many fields.
-    host::LineReader input(*input_file, require_within_field_limit);
+    host::LineReader input(*input_file, line_buffer_size);
     Code carried_code;
-    for (host::Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
+    for (;;) {
+      host::Lines lines = input.read_lines();
+      if (lines.empty()) {
+        if (!input.at_long_line()) break;
+        carried_code = convert_long_line(input, *output, carried_code);
+        ++lines_converted;
+        continue;
+      }
       char* to = output->room(output_room(lines.size()));
       try {
         for (std::string_view line; lines.read_line(line); ++lines_converted) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "host/host.h"
+#include "host/line_reader.h"
 
 namespace Module1 {
 
@@ -18,7 +20,9 @@ enum class Outcome { completed, failed };
 
 // The whole work of the program: converts data.dat beside the executable into
 // data2.dat beside it, then shows the completion notice; on any failure shows
-// the failure notice instead. The outcome becomes the exit status.
-Outcome run_conversion(host::Host& host);
+// the failure notice instead. The outcome becomes the exit status. Tests give
+// the line reader a small buffer, so that short lines take the long-line path.
+Outcome run_conversion(host::Host& host,
+                       std::size_t line_buffer_size = host::LineReader::kDefaultBufferSize);
 
 }  // namespace Module1

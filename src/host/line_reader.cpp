@@ -3,21 +3,18 @@
 #include <cstddef>
 #include <cstring>
 #include <string_view>
-#include <utility>
 
 namespace host {
 
-LineReader::LineReader(InputFile& file, LongLineCheck check_long_line, std::size_t buffer_size)
-    : file_(file),
-      check_long_line_(std::move(check_long_line)),
-      buffer_(new char[buffer_size + kPadding]),
-      capacity_(buffer_size) {}
+LineReader::LineReader(InputFile& file, std::size_t buffer_size)
+    : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
+  buffer_[0] = '\0';
+}
 
 Lines LineReader::read_lines() {
   std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
   for (bool more = true;; more = fill()) {
-    // A carriage return read last may have its line feed in the next read.
-    const std::size_t settled = end_ - static_cast<std::size_t>(more && end_ > begin_);
+    const std::size_t settled = this->settled();
     // The last carriage return lies among the bytes read last, unless the
     // lines before were handed out.
     const std::size_t from = begin_ + scanned;
@@ -31,6 +28,12 @@ Lines LineReader::read_lines() {
     }
     if (!more) break;
     scanned = settled - begin_;
+    // The long-line path begins here: a line that fills more than half the
+    // buffer is taken in pieces.
+    if (end_ - begin_ > capacity_ / 2) {
+      long_line_ = true;
+      return {};
+    }
   }
   if (begin_ == end_) return {};
   // The last line has no terminator: it is given one past the bytes read.
@@ -41,35 +44,44 @@ Lines LineReader::read_lines() {
   return lines;
 }
 
-// Reads more bytes after the unread ones. When less than half the buffer is
-// free, the unread bytes move to its front, or, when they fill more than half
-// of it (one long line, checked first), the buffer doubles. False at the end
-// of the file. The byte past the last one read is 0, never a line feed.
+LinePiece LineReader::long_line_piece() {
+  for (;;) {
+    const std::string_view unread(&buffer_[begin_], settled() - begin_);
+    const std::size_t carriage_return = unread.find('\r');
+    if (carriage_return != std::string_view::npos) return {unread.substr(0, carriage_return), true};
+    if (file_ended_) return {unread, true};
+    if (unread.size() > Module1::kFieldSeparator.size() - 1) return {unread, false};
+    fill();
+  }
+}
+
+void LineReader::take(std::size_t count, bool line_ends) {
+  begin_ += count;
+  if (!line_ends) return;
+  // The terminator, all of it read: its line feed is settled with it.
+  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(buffer_[begin_ + 1] == '\n');
+  long_line_ = false;
+}
+
+// Reads more bytes after the unread ones, first moved to the front when less
+// than half the buffer is free; a line that would need more is a long one.
+// False at the end of the file. The byte past the last one read is 0, never
+// a line feed, whatever the fill did.
 bool LineReader::fill() {
   if (file_ended_) return false;
   if (capacity_ - end_ < capacity_ / 2) {
     const std::size_t unread = end_ - begin_;
-    if (unread > capacity_ / 2) {
-      if (check_long_line_) check_long_line_({buffer_.get() + begin_, unread});
-      std::unique_ptr<char[]> larger(new char[capacity_ * 2 + kPadding]);
-      std::memcpy(larger.get(), buffer_.get() + begin_, unread);
-      buffer_ = std::move(larger);
-      capacity_ *= 2;
-    } else {
-      std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
-    }
+    std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
     begin_ = 0;
     end_ = unread;
+    buffer_[end_] = '\0';
   }
   const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
-  if (count == 0) {
-    file_ended_ = true;
-    return false;
-  }
   end_ += count;
   bytes_read_ += count;
   buffer_[end_] = '\0';
-  return true;
+  file_ended_ = count == 0;
+  return !file_ended_;
 }
 
 }  // namespace host

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -44,10 +43,19 @@ class Lines {
   const char* end_ = nullptr;
 };
 
+// The bytes of a long line at hand, up to its terminator or the end of the
+// file where `line_ends`.
+struct LinePiece {
+  std::string_view bytes;
+  bool line_ends = false;
+};
+
 // Reads a file line by line. A carriage return, or a carriage return and a
 // line feed, ends a line; a line feed alone is an ordinary byte. The last line
 // need not be terminated. Lines are views into the reader's buffer, valid
-// until the next call; the buffer grows only as far as the longest line needs.
+// until the next call. The buffer never grows: a line longer than half of it
+// is handed out in pieces instead (the long-line path), so that memory stays
+// bounded whatever the file holds.
 class LineReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
@@ -56,32 +64,44 @@ class LineReader {
   // of the file is given a carriage return of its own there.
   static constexpr std::size_t kPadding = Module1::kWholeCopy;
 
-  // Looks at the start of a line that is about to outgrow the buffer, and
-  // throws when the line cannot be valid however it goes on, so that such a
-  // line is not held whole.
-  using LongLineCheck = std::function<void(std::string_view line_start)>;
+  // The least buffer that holds a long line's piece of three settled bytes
+  // and the byte after them.
+  static constexpr std::size_t kMinBufferSize = 4;
 
-  explicit LineReader(InputFile& file, LongLineCheck check_long_line = nullptr,
-                      std::size_t buffer_size = kDefaultBufferSize);
+  // `buffer_size` is at least kMinBufferSize.
+  LineReader(InputFile& file, std::size_t buffer_size);
 
   // The whole lines that follow, at least one; none once every line has been
-  // read. Handed out by value, so that the caller's loop over them keeps its
-  // place in registers.
+  // read, or when the next line is a long one. Handed out by value, so that
+  // the caller's loop over them keeps its place in registers.
   Lines read_lines();
+  // After read_lines() handed out none: whether a long line is at hand.
+  [[nodiscard]] bool at_long_line() const { return long_line_; }
+  // The bytes of the long line not yet taken: more than two, unless the line
+  // ends sooner.
+  LinePiece long_line_piece();
+  // The first `count` bytes of the piece are done with; once those of the
+  // piece that ends the line are, its terminator is too.
+  void take(std::size_t count, bool line_ends);
   // How many bytes the file has handed over so far.
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   bool fill();
+  // One past the bytes whose meaning is known: a carriage return read last
+  // may have its line feed in the next read.
+  [[nodiscard]] std::size_t settled() const {
+    return end_ - static_cast<std::size_t>(!file_ended_ && end_ > begin_);
+  }
 
   InputFile& file_;
-  LongLineCheck check_long_line_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
   std::size_t begin_ = 0;  // first byte not handed out
   std::size_t end_ = 0;    // one past the last byte read from the file
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
+  bool long_line_ = false;
 };
 
 }  // namespace host

@@ -1,5 +1,7 @@
 #include "host/line_writer.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "failure.h"
@@ -11,7 +13,7 @@ LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size), next_(buffer_.get()) {}
 
 char* LineWriter::room(std::size_t size) {
-  if (size <= capacity_ - static_cast<std::size_t>(next_ - buffer_.get())) return next_;
+  if (size <= capacity_ - buffered()) return next_;
   write_buffer();
   if (size > capacity_) {
     buffer_.reset(new char[size]);
@@ -19,6 +21,16 @@ char* LineWriter::room(std::size_t size) {
     next_ = buffer_.get();
   }
   return next_;
+}
+
+void LineWriter::write_piece(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t size = std::min(bytes.size(), capacity_);
+    char* const to = room(size);
+    std::memcpy(to, bytes.data(), size);
+    next_ = to + size;
+    bytes.remove_prefix(size);
+  }
 }
 
 void LineWriter::flush() {
@@ -32,39 +44,49 @@ void LineWriter::flush() {
 }
 
 void LineWriter::keep_written_lines() {
-  if (!failed_) write_buffer();
+  if (failed_) return;
+  write_buffer();
+  if (long_line_start_ != kNoLongLine && written_ > long_line_start_) {
+    cut_back(long_line_start_, "the long line that failed was written in part");
+  }
 }
 
 void LineWriter::write_buffer() {
   if (failed_) throw Module1::Failure("output: an earlier write failed");
-  if (next_ == buffer_.get()) return;
-  const std::string_view lines(buffer_.get(), static_cast<std::size_t>(next_ - buffer_.get()));
+  if (buffered() == 0) return;
+  const std::string_view bytes(buffer_.get(), buffered());
   try {
-    file_.write(lines.data(), lines.size());
+    file_.write(bytes.data(), bytes.size());
   } catch (const Module1::Failure& failure) {
-    cut_back_after_failure(lines, failure);
+    cut_back_after_failure(bytes, failure);
     throw;
   }
-  whole_lines_end_ += lines.size();
+  written_ += bytes.size();
+  whole_lines_end_ = std::min(written_, long_line_start_);
   next_ = buffer_.get();
 }
 
-// The file holds the lines written whole before, then what the failed write
-// left of `unwritten_lines`: as much as the system reported written, or more,
-// or less. Only the whole lines within what it reported stay, so the file is
-// cut back even when the reported size is already there. A cut that fails
-// too is named with the failure that led to it.
-void LineWriter::cut_back_after_failure(std::string_view unwritten_lines,
+// The file holds the bytes written before, then what the failed write left
+// of `unwritten`: as much as the system reported written, or more, or less.
+// Only the whole lines within what it reported stay, so the file is cut back
+// even when the reported size is already there. A cut that fails too is
+// named with the failure that led to it.
+void LineWriter::cut_back_after_failure(std::string_view unwritten,
                                         const Module1::Failure& failure) {
   failed_ = true;
-  const auto reached = static_cast<std::size_t>(file_.size() - whole_lines_end_);
-  const std::size_t last_end = unwritten_lines.substr(0, reached).rfind(Module1::kLineEnd);
-  if (last_end != std::string_view::npos) whole_lines_end_ += last_end + Module1::kLineEnd.size();
+  const auto reached = static_cast<std::size_t>(file_.size() - written_);
+  const std::size_t last_end = unwritten.substr(0, reached).rfind(Module1::kLineEnd);
+  if (last_end != std::string_view::npos) {
+    whole_lines_end_ = std::min(written_ + last_end + Module1::kLineEnd.size(), long_line_start_);
+  }
+  cut_back(whole_lines_end_, failure.what());
+}
+
+void LineWriter::cut_back(std::uint64_t size, const std::string& cause) {
   try {
-    file_.cut_back(whole_lines_end_);
+    file_.cut_back(size);
   } catch (const Module1::Failure& cut) {
-    throw Module1::Failure(std::string(failure.what()) +
-                           "; cutting it back to whole records failed too: " + cut.what() +
+    throw Module1::Failure(cause + "; cutting it back to whole records failed too: " + cut.what() +
                            "; it may end inside a record");
   }
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "failure.h"
@@ -34,19 +35,34 @@ class LineWriter {
   // reached the storage device. Throws on any error.
   void flush();
   // On the way out after a failure: writes the buffered lines if nothing has
-  // failed yet, so that the lines converted so far are kept. Throws when they
-  // could not all be written, with what the file holds instead.
+  // failed yet, so that the lines converted so far are kept, and takes back
+  // what was written of a long line. Throws when they could not all be
+  // written, with what the file holds instead.
   void keep_written_lines();
 
+  // A long line is written in pieces, as its bytes come: they may go to the
+  // file before the line is whole, and are taken back if it fails.
+  void begin_long_line() { long_line_start_ = written_ + buffered(); }
+  void write_piece(std::string_view bytes);
+  void end_long_line() { long_line_start_ = kNoLongLine; }
+
  private:
+  static constexpr std::uint64_t kNoLongLine = ~std::uint64_t{0};
+
+  [[nodiscard]] std::size_t buffered() const {
+    return static_cast<std::size_t>(next_ - buffer_.get());
+  }
   void write_buffer();
-  void cut_back_after_failure(std::string_view unwritten_lines, const Module1::Failure& failure);
+  void cut_back_after_failure(std::string_view unwritten, const Module1::Failure& failure);
+  void cut_back(std::uint64_t size, const std::string& cause);
 
   OutputFile& file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
-  char* next_;                         // where the next line goes
-  std::uint64_t whole_lines_end_ = 0;  // file size after the last line written whole
+  char* next_;                                   // where the next line goes
+  std::uint64_t written_ = 0;                    // bytes handed to the file
+  std::uint64_t whole_lines_end_ = 0;            // file size after the last line written whole
+  std::uint64_t long_line_start_ = kNoLongLine;  // where the long line being written begins
   bool failed_ = false;
 };
 

@@ -76,14 +76,17 @@ Expected reference_conversion(const std::string& data) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   if (size == 0) return 0;
   // The first byte chooses how many bytes each read hands out, so that line
-  // ends fall on every side of a read boundary.
+  // ends fall on every side of a read boundary, and the reader's buffer, so
+  // that lines of a few bytes take the long-line path too.
   const std::size_t read_chunk = 1 + bytes[0] % 64;
+  constexpr std::size_t kLineBuffers[] = {host::LineReader::kDefaultBufferSize, 4, 16, 61};
+  const std::size_t line_buffer = kLineBuffers[bytes[0] / 64];
   const std::string data(reinterpret_cast<const char*>(bytes) + 1, size - 1);
 
   MemoryHost host;
   host.files[MemoryHost::kInput] = data;
   host.read_chunk = read_chunk;
-  const Module1::Outcome outcome = Module1::run_conversion(host);
+  const Module1::Outcome outcome = Module1::run_conversion(host, line_buffer);
   const Expected expected = reference_conversion(data);
 
   const std::string& output = host.files.at(MemoryHost::kOutput);

@@ -64,7 +64,9 @@ TEST(RunConversion, RunsOfLinesThatFillTheBuffersComeOutWhole) {
   const std::string rest = R"(","b","c","5","e")"
                            "\r\n"
                            R"("a","b","c","5","e")";
-  const std::string first_field(full - 1 - rest.size(), 'x');
+  // Lines of up to half the buffer come in runs; longer ones take the long-line path.
+  const std::string half = '"' + std::string(full / 2 - 20, 'y') + R"(","b","c","5","e")" + "\r\n";
+  const std::string first_field(full - half.size() - 1 - rest.size(), 'x');
   const std::string converted = '"' + first_field +
                                 R"(","b","c","6","e")"
                                 "\r\n"
@@ -84,7 +86,9 @@ TEST(RunConversion, RunsOfLinesThatFillTheBuffersComeOutWhole) {
     cases.back().second += R"(","","","10",")"
                            "\r\n";
   }
-  for (const auto& [input, expected] : cases) {
+  for (auto& [input, expected] : cases) {
+    input.insert(0, half);
+    expected.insert(0, half.substr(0, half.size() - 8) + R"(6","e")" + "\r\n");
     MemoryHost host = host_with_input(input);
     host.read_chunk = full;
     EXPECT_EQ(Module1::run_conversion(host), Outcome::completed) << input.size();

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+
+#include "code_table.h"
+#include "record_line.h"
+
+namespace Module1 {
+
+// The long-line path: a record line too long for the reader's buffer,
+// converted piece by piece as it is read instead of being held whole. The
+// output line is the input line with the code field replaced, so only the
+// code field's first bytes and the count of separators are kept; every other
+// byte is handed on at once. The caller takes back what was handed on when
+// the line fails.
+class LongRecord {
+ public:
+  explicit LongRecord(Code carried_code) : carried_code_(carried_code) {}
+
+  // Converts the bytes of `piece`, the next ones of the line, that can be
+  // told apart from what follows, and returns how many it took: all where
+  // the line ends after `piece`, else all but the last two, which may begin
+  // a separator. Output bytes go to `emit(std::string_view)`. Fails a line
+  // that shows more than kMaxFields fields.
+  template <typename Emit>
+  std::size_t convert(std::string_view piece, bool line_ends, Emit emit) {
+    const std::size_t decided =
+        line_ends ? piece.size()
+                  : piece.size() - std::min(piece.size(), kFieldSeparator.size() - 1);
+    std::size_t at = 0;
+    for (;;) {
+      const std::size_t separator = piece.find(kFieldSeparator, at);
+      // A separator that began among the decided bytes may end past them.
+      const std::size_t field_end = std::max(at, std::min(separator, decided));
+      take_field_bytes(piece.substr(at, field_end - at), emit);
+      if (separator >= decided) return field_end;
+      take_separator(emit);
+      at = separator + kFieldSeparator.size();
+    }
+  }
+
+  // After the piece that ends the line: the carried code for the records
+  // that follow. Fails a record of fewer than five fields.
+  template <typename Emit>
+  Code finish(Emit emit) {
+    if (separators_ + 1 < kMinFields) fail_record(separators_ + 1, false);
+    emit(kLineEnd);
+    return carried_code_;
+  }
+
+ private:
+  template <typename Emit>
+  void take_field_bytes(std::string_view bytes, Emit emit) {
+    if (separators_ != kCodeFieldPosition) {
+      if (!bytes.empty()) emit(bytes);
+      return;
+    }
+    // Held only as far as it may be a code: a longer text is none.
+    const std::size_t kept = std::min(bytes.size(), kHeld - code_size_);
+    std::copy_n(bytes.data(), kept, code_ + code_size_);
+    code_size_ += kept;
+  }
+
+  template <typename Emit>
+  void take_separator(Emit emit) {
+    if (++separators_ == kMaxFields) fail_record(kMaxFields + 1, true);
+    if (separators_ == kCodeFieldPosition + 1) {
+      recode_held_field();
+      emit(carried_code_.text());
+    }
+    emit(kFieldSeparator);
+  }
+
+  void recode_held_field() { carried_code_ = recode({code_, code_size_}, carried_code_); }
+
+  static constexpr std::size_t kHeld = Code::kMaxSize + 1;
+
+  Code carried_code_;
+  std::size_t separators_ = 0;
+  char code_[kHeld] = {};
+  std::size_t code_size_ = 0;  // bytes of the code field held, at most kHeld
+};
+
+}  // namespace Module1
