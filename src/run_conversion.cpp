@@ -43,8 +43,32 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
   }
 }
 
-// A line too long for the reader's buffer, converted as it is read.
-Code convert_long_line(host::LineReader& input, host::LineWriter& output, Code carried_code) {
+// The runs of whole lines up to the next long line or the end of the input.
+Code convert_runs(host::LineReader& input, host::LineWriter& output, Code carried_code,
+                  std::uint64_t& lines_converted) {
+  for (host::Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
+    char* to = output.room(output_room(lines.size()));
+    try {
+      for (std::string_view line; lines.read_line(line); ++lines_converted) {
+        const FieldList fields = split_record(line);
+        carried_code = recode(code_field(fields), carried_code);
+        to = join_record(fields, carried_code, to);
+      }
+    } catch (const Failure&) {
+      output.lines_end_at(to);  // the lines before the one that failed are kept
+      throw;
+    }
+    output.lines_end_at(to);
+  }
+  return carried_code;
+}
+
+// A line too long for the reader's buffer, converted as it is read. Not
+// inlined, nor called from the loop over runs, so that the per-line loop
+// keeps its registers: inlined, narrow lines took 175 instructions each
+// instead of 170, in one loop with the runs 176.
+[[gnu::noinline]] Code convert_long_line(host::LineReader& input, host::LineWriter& output,
+                                         Code carried_code) {
   LongRecord record(carried_code);
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
@@ -92,25 +116,10 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
     host::LineReader input(*input_file, line_buffer_size);
     Code carried_code;
     for (;;) {
-      host::Lines lines = input.read_lines();
-      if (lines.empty()) {
-        if (!input.at_long_line()) break;
-        carried_code = convert_long_line(input, *output, carried_code);
-        ++lines_converted;
-        continue;
-      }
-      char* to = output->room(output_room(lines.size()));
-      try {
-        for (std::string_view line; lines.read_line(line); ++lines_converted) {
-          const FieldList fields = split_record(line);
-          carried_code = recode(code_field(fields), carried_code);
-          to = join_record(fields, carried_code, to);
-        }
-      } catch (const Failure&) {
-        output->lines_end_at(to);  // the lines before the one that failed are kept
-        throw;
-      }
-      output->lines_end_at(to);
+      carried_code = convert_runs(input, *output, carried_code, lines_converted);
+      if (!input.at_long_line()) break;
+      carried_code = convert_long_line(input, *output, carried_code);
+      ++lines_converted;
     }
 
     // Completion is announced only for output that is on the storage device,
