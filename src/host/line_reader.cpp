@@ -8,7 +8,7 @@ namespace host {
 
 LineReader::LineReader(InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
-  buffer_[0] = '\0';
+  clear_padding();
 }
 
 Lines LineReader::read_lines() {
@@ -65,8 +65,9 @@ void LineReader::take(std::size_t count, bool line_ends) {
 
 // Reads more bytes after the unread ones, first moved to the front when less
 // than half the buffer is free; a line that would need more is a long one.
-// False at the end of the file. The byte past the last one read is 0, never
-// a line feed, whatever the fill did.
+// False at the end of the file. The padding past the last byte read is 0,
+// whatever the fill did: never a line feed, and never a byte left unwritten
+// for the block reads past a line's end to look at.
 bool LineReader::fill() {
   if (file_ended_) return false;
   if (capacity_ - end_ < capacity_ / 2) {
@@ -74,12 +75,11 @@ bool LineReader::fill() {
     std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
     begin_ = 0;
     end_ = unread;
-    buffer_[end_] = '\0';
   }
   const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
   end_ += count;
   bytes_read_ += count;
-  buffer_[end_] = '\0';
+  clear_padding();
   file_ended_ = count == 0;
   return !file_ended_;
 }

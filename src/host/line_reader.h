@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -88,6 +89,7 @@ class LineReader {
 
  private:
   bool fill();
+  void clear_padding() { std::memset(buffer_.get() + end_, 0, kPadding); }
   // One past the bytes whose meaning is known: a carriage return read last
   // may have its line feed in the next read.
   [[nodiscard]] std::size_t settled() const {
