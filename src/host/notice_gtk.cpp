@@ -22,6 +22,7 @@ struct Gtk {
   decltype(&gtk_window_set_title) window_set_title;
   decltype(&gtk_window_set_position) window_set_position;
   decltype(&gtk_window_set_keep_above) window_set_keep_above;
+  decltype(&gtk_window_set_skip_taskbar_hint) window_set_skip_taskbar_hint;
   decltype(&gtk_window_present) window_present;
   decltype(&gtk_dialog_set_default_response) dialog_set_default_response;
   decltype(&gtk_dialog_run) dialog_run;
@@ -44,6 +45,7 @@ bool load_gtk(Gtk& gtk) {
          look_up(library, "gtk_window_set_title", gtk.window_set_title) &&
          look_up(library, "gtk_window_set_position", gtk.window_set_position) &&
          look_up(library, "gtk_window_set_keep_above", gtk.window_set_keep_above) &&
+         look_up(library, "gtk_window_set_skip_taskbar_hint", gtk.window_set_skip_taskbar_hint) &&
          look_up(library, "gtk_window_present", gtk.window_present) &&
          look_up(library, "gtk_dialog_set_default_response", gtk.dialog_set_default_response) &&
          look_up(library, "gtk_dialog_run", gtk.dialog_run) &&
@@ -74,6 +76,9 @@ bool show_dialog_notice(std::string_view text) {
   // In front of every window: after a long run the user may be in another
   // program, and data2.dat stays held until the notice is dismissed.
   gtk.window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  // In the taskbar like any window (a message dialog is kept out of it), so
+  // that one hidden behind a window or on another workspace can be found.
+  gtk.window_set_skip_taskbar_hint(GTK_WINDOW(dialog), FALSE);
   gtk.window_present(GTK_WINDOW(dialog));
   gtk.dialog_run(GTK_DIALOG(dialog));
   gtk.widget_destroy(dialog);

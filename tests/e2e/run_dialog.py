@@ -36,6 +36,10 @@ def run_case(screen, case, program, shots, key, shot):
             problems.append("the program ended while its dialog was up")
         if case.notice == DONE and folder.read("data2.dat") != case.output:
             problems.append("data2.dat not complete while the completion dialog is up")
+        state = subprocess.run(["xprop", "-id", window, "_NET_WM_STATE"], env=screen.env,
+                               capture_output=True, text=True).stdout
+        if "SKIP_TASKBAR" in state:
+            problems.append(f"the dialog is kept out of the taskbar: {state.strip()}")
         if shot:
             screen.screenshot(os.path.join(shots, shot))
         screen.dismiss(process, window, key)
