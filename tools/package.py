@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes a portable package: one folder holding the program, the Japanese
-user's guide of its platform and the README, and the example data.dat in a
-folder of its own, where it cannot be converted in place of the user's file,
+user's guide of its platform, the README and the third-party notices, and the
+example data.dat in a folder of its own, where it cannot be converted in place of the user's file,
 as a .tar.gz or a .zip.
 The archive is reproducible: its members come in a fixed order with fixed
 owners, modes and times (SOURCE_DATE_EPOCH, else the time of the last commit),
@@ -18,9 +18,12 @@ import tarfile
 import time
 import zipfile
 
+from third_party_notices import notices_for
+
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GUIDE = "はじめにお読みください.txt"
 SAMPLE = "見本/data.dat"  # as the guides name it
+NOTICES = "THIRD-PARTY-NOTICES.txt"
 
 
 def documents(program: str):
@@ -47,6 +50,7 @@ def contents(program: str):
     for name, path in documents(program):
         with open(os.path.join(SOURCE, path), "rb") as f:
             yield name, f.read(), False
+    yield NOTICES, notices_for(program), False
 
 
 def write_tar_gz(archive: str, folder: str, members, date: int) -> None:

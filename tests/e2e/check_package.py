@@ -1,29 +1,44 @@
 """Makes the portable package of a build and checks what it holds: the
-program, its platform's Japanese guide and the README in one folder, no
-data.dat beside them, the example in the sample folder the guide names; that
-the Windows guide opens in Notepad (UTF-8 with BOM, CRLF); that the guide names
-both notices, quotes the program's own causes and none it cannot print; that
-the Linux guide states the glibc the program needs.
+program, its platform's Japanese guide, the README and the third-party notices
+in one folder, no data.dat beside them, the example in the sample folder the
+guide names; that the Windows guide opens in Notepad (UTF-8 with BOM, CRLF);
+that the guide's first run places the sample before starting the program,
+names both notices, quotes the program's own causes and none it cannot print,
+and uses none of the words an office reader stumbled over; that the Linux
+guide states the glibc the program needs; that the notices name every
+component the program carries (Windows: from the link map) or uses (Linux:
+from its dynamic section and the libraries it loads). For Linux, the guide's
+first-run commands, as written, are carried out on the package and must end in
+the completion notice.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tarfile
+import tempfile
 import zipfile
 
 from cases import DONE, FAILED
+from desktop import headless
 from harness import report
 
 GUIDE = "はじめにお読みください.txt"
 SAMPLE = "見本/data.dat"
+NOTICES = "THIRD-PARTY-NOTICES.txt"
+# Words a native reader found casual, untrue or meant for developers.
+STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
+             "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS"]
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "data2.dat: in use by another program or another run",
               "data.dat changed while it was read",
               "data2.dat: is the input file itself; not overwritten",
+              "data2.dat: may be the input file itself, and the volume gives no file IDs to "
+              "tell; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
               "; what was written may be incomplete"]
 
@@ -80,6 +95,20 @@ def glibc_floor(program: bytes) -> str:
     return ".".join(map(str, max(versions))) if versions else "none"
 
 
+def section(text: str, heading: str) -> str:
+    start = text.find(heading)
+    end = text.find("\n■", start + 1)
+    return text[start:end] if start >= 0 else ""
+
+
+def first_run_problems(text: str):
+    steps = section(text, "■ 最初に")
+    started = max(steps.rfind("renumber.exe をダブルクリックします"), steps.rfind("./renumber"))
+    if not any("見本" in line and "data.dat" in line for line in steps[:max(started, 0)].splitlines()):
+        return ["the first run does not place 見本's data.dat beside the program before starting it"]
+    return []
+
+
 def guide_problems(guide: bytes, program: bytes, windows: bool):
     problems = []
     if windows and not guide.startswith(b"\xef\xbb\xbf"):
@@ -96,6 +125,11 @@ def guide_problems(guide: bytes, program: bytes, windows: bool):
                         "is not stated")
     if os.path.dirname(SAMPLE) not in text:
         problems.append("the sample folder is not named")
+    problems += first_run_problems(text)
+    joined = re.sub(r"\s*\n\s*", "", text)  # a phrase may wrap onto the next line
+    problems += [f"uses {word!r}" for word in STUMBLING if word in joined]
+    if NOTICES not in text:
+        problems.append(f"{NOTICES} is not named")
     problems += [f"quotes {piece!r}, which the program never prints"
                  for piece in unknown_cause_texts(text)]
     for cause in OWN_CAUSES + (["data.dat: in use by another program"] if windows else []):
@@ -107,6 +141,45 @@ def guide_problems(guide: bytes, program: bytes, windows: bool):
     return problems
 
 
+def carried_components(build: str, program: str):
+    """What the notices must name: the toolchain archives and start-up objects
+    the Windows link took code from; the libraries the Linux program links
+    and the ones it names to load."""
+    if program.endswith(".exe"):
+        with open(os.path.join(build, "renumber.map"), encoding="utf-8", errors="replace") as f:
+            link_map = f.read()
+        used = re.findall(r"^(/\S+\.a)\(", link_map, re.MULTILINE) + \
+            [path for path in re.findall(r"^LOAD (/\S+\.o)$", link_map, re.MULTILINE)
+             if os.path.exists(path)]
+        return {os.path.basename(path) for path in used}
+    dynamic = subprocess.run(["readelf", "-d", os.path.join(build, program)], capture_output=True,
+                             text=True, check=True).stdout
+    with open(os.path.join(build, program), "rb") as f:
+        loaded = re.findall(rb"libgtk[\w.-]*\.so\.\d+", f.read())
+    return set(re.findall(r"Shared library: \[([^\]]+)\]", dynamic)) | \
+        {name.decode() for name in loaded}
+
+
+def first_run_as_written(archive: str, guide: str):
+    """The commands of the Linux guide's first run, one shell, in a folder that
+    holds the downloaded archive: they must end in the completion notice."""
+    commands = [line.strip() for line in section(guide, "■ 最初に").splitlines()
+                if line.startswith("       ") and line.strip().isascii() or
+                line.startswith("       cp ")]
+    folder = tempfile.mkdtemp(prefix="renumber-first-run-")
+    try:
+        shutil.copy(archive, folder)
+        done = subprocess.run(["bash", "-e", "-c", "\n".join(commands)], cwd=folder,
+                              env=headless(), stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=60)
+        shown = done.stdout.decode("utf-8", "replace")
+        if len(commands) < 3 or done.returncode != 0 or DONE not in shown:
+            return [f"commands {commands!r}: status {done.returncode}, printed {shown!r}"]
+        return []
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     build, archive_name, program = sys.argv[1:4]
     if subprocess.run(["cmake", "--build", build, "--target", "portable-package"],
@@ -116,7 +189,7 @@ def main():
     folder = archive_name.rsplit(".", 2 if archive_name.endswith(".tar.gz") else 1)[0]
     found = members(archive)
     problems = [f"{name} missing (has {sorted(found)})"
-                for name in (program, GUIDE, "README.md", SAMPLE)
+                for name in (program, GUIDE, "README.md", NOTICES, SAMPLE)
                 if f"{folder}/{name}" not in found]
     if f"{folder}/data.dat" in found:
         problems.append("a data.dat beside the program, which a run would convert")
@@ -127,6 +200,14 @@ def main():
         results.append((f"{GUIDE}: its form, both notices, the causes, the sample folder",
                         guide_problems(guide, read_member(archive, f"{folder}/{program}"),
                                        program.endswith(".exe"))))
+        if not program.endswith(".exe"):
+            results.append((f"{GUIDE}: the first run, as written, ends in the completion notice",
+                            first_run_as_written(archive, guide.decode("utf-8-sig"))))
+    if f"{folder}/{NOTICES}" in found:
+        notices = read_member(archive, f"{folder}/{NOTICES}").decode("utf-8-sig")
+        results.append((f"{NOTICES} names every component the program carries or uses",
+                        [f"{name} is not named" for name in
+                         sorted(carried_components(build, program)) if name not in notices]))
     return report(results)
 
 

@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 import reference
 from cases import CASES, DONE, FAILED
@@ -311,6 +312,41 @@ def planted_dll(screen, prefix, program):
         shutil.rmtree(folder.path, ignore_errors=True)
 
 
+def guide_first_run(screen, prefix, program):
+    """The Windows guide's first run on the package: unpacked as Explorer's
+    "すべて展開" does, the sample copied beside the program (with cmd's copy,
+    as a copy and paste in Explorer), the program started: it must end in the
+    completion notice with the sample converted. (Unblocking and SmartScreen
+    are Windows' own and have no part under Wine.)"""
+    folder = tempfile.mkdtemp(prefix="renumber-wine-first-run-")
+    try:
+        archive = os.path.join(folder, "renumber-1.00-win64.zip")
+        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "tools",
+                                                     "package.py"), program, archive], check=True,
+                       stdout=subprocess.DEVNULL)
+        with zipfile.ZipFile(archive) as z:
+            z.extractall(folder)
+        unpacked = os.path.join(folder, "renumber-1.00-win64")
+        subprocess.run([wine_command(), "cmd", "/c", "copy", "見本\\data.dat", "."], cwd=unpacked,
+                       env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True, timeout=120)
+        with tempfile.TemporaryFile() as err:
+            run = subprocess.Popen([wine_command(), os.path.join(unpacked, "renumber.exe")], cwd="/",
+                                   env=dict(prefix.env, WINEDEBUG="trace+msgbox"),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+            status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
+            notices = shown_notices(traced(err))
+        with open(os.path.join(unpacked, "見本", "data.dat"), "rb") as f:
+            expected = reference.convert(f.read())[0]
+        with open(os.path.join(unpacked, "data2.dat"), "rb") as f:
+            output = f.read()
+        if (status, notices, output) != (0, [DONE], expected):
+            return [f"exit status {status}, notices {notices!r}, data2.dat of {len(output)} bytes"]
+        return []
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     require("Xvfb", "xdotool", "import", "wineserver", "openbox", "xmessage", "xprop")
     if wine_command() is None:
@@ -328,6 +364,8 @@ def main():
                 if not case.posix_only:
                     results.append((case.name, run_case(screen, prefix, case, program, shots,
                                                         interpose)))
+            results.append(("the guide's first run on the package ends in the completion notice",
+                            guide_first_run(screen, prefix, program)))
             results.append(("a DLL planted beside the program is not loaded",
                             planted_dll(screen, prefix, program)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
