@@ -1,6 +1,11 @@
 """Hostile data.dat files: each run must end by itself, within bounded
 memory, with either the correct output and the completion notice or the
-failure notice and a correct prefix. Usage: run_hostile.py PROGRAM"""
+failure notice and a correct prefix. With --memcheck, the data.dat files of
+the case table and files shaped so that the reader moves unread bytes to the
+front of its buffer, meets the end of the file right after, or takes a long
+line in pieces, each run under valgrind's memcheck, which sees what the
+sanitizers cannot (a test of a byte never written): any error fails.
+Usage: run_hostile.py PROGRAM [--memcheck]"""
 
 import os
 import random
@@ -10,7 +15,7 @@ import sys
 import tempfile
 
 import reference
-from cases import DONE, FAILED
+from cases import CASES as CASE_TABLE, DONE, FAILED
 from desktop import headless, require
 from harness import realistic_data, report
 
@@ -65,6 +70,17 @@ CASES = [  # name, data.dat, what the cause line must hold
      ""),
     ("NUL bytes", lambda: b'"\0","\0\0","\0","16","\0"\r\n' * 1000 + b"\0" * 5000, ""),
 ]
+LONG = b"x" * (600 << 10)  # more than half the reader's 1 MiB buffer
+MEMCHECK_SHAPES = [
+    ("a line ending in a lone CR at the end of the file, after a line that moved",
+     b"a" * ((512 << 10) - 3) + b"\r\n" + b"b" * (90 << 10) + b"\r"),
+    ("a 600 KB record ending in a lone CR", b'"a","b","c","5","' + LONG + b'"\r'),
+    ("a 600 KB code field, then short records",
+     b'"a","b","c","' + LONG + b'","e"\r\n' + b'"a","b","c","5","e"\r\n' * 1000),
+    ("a 600 KB line of three fields after valid ones",
+     b'"a","b","c","5","e"\r\n' * 1000 + b'"a","' + LONG + b'","c"'),
+]
+MEMCHECK = ["valgrind", "--error-exitcode=99", "--errors-for-leak-kinds=none", "-q"]
 
 
 def sanitized(program):
@@ -73,7 +89,7 @@ def sanitized(program):
         return b"__asan_init" in f.read()
 
 
-def run_case(program, data, cause):
+def run_case(program, data, cause, memcheck=False):
     memory_limit = MEMORY_LIMIT * (2 if sanitized(program) else 1)
     folder = tempfile.mkdtemp(prefix="renumber-hostile-")
     try:
@@ -85,13 +101,16 @@ def run_case(program, data, cause):
         # script would count the script's own memory as its peak.
         measure = os.path.join(folder, "peak")
         try:
-            done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", measure, target], cwd="/",
-                                  env=headless(), stdin=subprocess.DEVNULL, capture_output=True,
-                                  timeout=TIME_LIMIT)
+            done = subprocess.run((MEMCHECK if memcheck else ["/usr/bin/time", "-f", "%M", "-o",
+                                                              measure]) + [target],
+                                  cwd="/", env=headless(), stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=TIME_LIMIT * (5 if memcheck else 1))
         except subprocess.TimeoutExpired:
             return [f"no end within {TIME_LIMIT} s"]
         status = done.returncode
-        peak = int(open(measure).read().split()[-1]) * 1024
+        if status not in (0, 1):
+            return [f"status {status}: {done.stderr.decode('utf-8', 'replace')[-2000:]}"]
+        peak = 0 if memcheck else int(open(measure).read().split()[-1]) * 1024
         notice = done.stdout.decode("utf-8", "replace").strip()
         output = open(os.path.join(folder, "data2.dat"), "rb").read()
         # The model splits the whole line; a line of more than 32,768
@@ -116,12 +135,16 @@ def run_case(program, data, cause):
 
 
 def main():
-    require("/usr/bin/time")
-    program = sys.argv[1]
-    results = []
-    for name, make, cause in CASES:
-        results.append((name, run_case(program, make(), cause)))
-    return report(results)
+    program, memcheck = sys.argv[1], "--memcheck" in sys.argv
+    require("valgrind" if memcheck else "/usr/bin/time")
+    if memcheck:
+        inputs = [(case.name, lambda data=case.data: data, "") for case in CASE_TABLE
+                  if case.data and not (case.arrange or case.hold or case.old_output)]
+        inputs += [(name, lambda data=data: data, "") for name, data in MEMCHECK_SHAPES]
+    else:
+        inputs = CASES
+    return report([(name, run_case(program, make(), cause, memcheck))
+                   for name, make, cause in inputs])
 
 
 if __name__ == "__main__":

@@ -125,9 +125,10 @@ class WineFolder:
         with open(os.path.join(self.path, "data.dat"), "wb") as f:
             f.write(data)
 
-    def start(self, prefix, err, debug=""):
+    def start(self, prefix, err, debug="", **env):
         return subprocess.Popen([wine_command(), self.program], cwd="/",
-                                env=dict(prefix.env, WINEDEBUG=f"trace+msgbox{debug and ','}{debug}"),
+                                env=dict(prefix.env, WINEDEBUG=f"trace+msgbox{debug and ','}{debug}",
+                                         **env),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
 
     def output(self):
@@ -291,23 +292,15 @@ def planted_dll(screen, prefix, program):
     folder = WineFolder(program, b'"a","b","c","5","e"\r\n')
     shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
                 os.path.join(folder.path, "uxtheme.dll"))
-    env = dict(prefix.env, WINEDLLOVERRIDES=prefix.env["WINEDLLOVERRIDES"] + ";uxtheme=n,b")
     try:
-        run = subprocess.Popen([wine_command(), folder.program], cwd="/", env=env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-        problems = []
-        try:
+        with tempfile.TemporaryFile() as err:
+            run = folder.start(prefix, err, WINEDLLOVERRIDES=prefix.env["WINEDLLOVERRIDES"] +
+                               ";uxtheme=n,b")
             status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
-        except RuntimeError as error:
-            run.kill()
-            status = run.wait()
-            problems.append(f"no message box: {error}")
-        if os.path.exists(os.path.join(folder.path, "planted-dll-ran")):
-            problems.append("the planted uxtheme.dll was loaded")
-        if (status, folder.output()) != (0, b'"a","b","c","6","e"\r\n'):
-            problems.append(f"exit status {status}, data2.dat {folder.output()!r}")
-        return problems
+        loaded = os.path.exists(os.path.join(folder.path, "planted-dll-ran"))
+        if (loaded, status, folder.output()) != (False, 0, b'"a","b","c","6","e"\r\n'):
+            return [f"planted DLL loaded: {loaded}, status {status}, data2.dat {folder.output()!r}"]
+        return []
     finally:
         shutil.rmtree(folder.path, ignore_errors=True)
 
