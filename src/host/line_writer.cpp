@@ -46,7 +46,7 @@ void LineWriter::flush() {
 void LineWriter::keep_written_lines() {
   if (failed_) return;
   write_buffer();
-  if (long_line_start_ != kNoLongLine && written_ > long_line_start_) {
+  if (long_line_start_ != kNoLongLine) {
     cut_back(long_line_start_, "the long line that failed was written in part");
   }
 }
