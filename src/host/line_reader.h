@@ -65,11 +65,8 @@ class LineReader {
   // of the file is given a carriage return of its own there.
   static constexpr std::size_t kPadding = Module1::kWholeCopy;
 
-  // The least buffer that holds a long line's piece of three settled bytes
+  // `buffer_size` is at least 4: a long line's piece of three settled bytes
   // and the byte after them.
-  static constexpr std::size_t kMinBufferSize = 4;
-
-  // `buffer_size` is at least kMinBufferSize.
   LineReader(InputFile& file, std::size_t buffer_size);
 
   // The whole lines that follow, at least one; none once every line has been

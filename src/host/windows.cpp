@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -444,10 +443,11 @@ class WindowsHost final : public Host {
 namespace {
 
 // DLLs are looked for in System32 alone, also those that the system loads on
-// the program's behalf (a message box loads the theme DLLs). Otherwise a DLL of that name
-// placed beside the program — in a shared folder, in Downloads — would run
-// inside it. Windows 7 has the call only with update KB2533623, so it is
-// looked up; without it, the current directory at least leaves the search.
+// the program's behalf (a message box loads the theme DLLs). Otherwise a DLL
+// of that name placed beside the program — in a shared folder, in Downloads —
+// would run inside it. Windows 7 has the call only with update KB2533623, so
+// it is looked up; without it, the current directory at least leaves the
+// search.
 void load_system_dlls_only() {
   using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
   // Through the generic function type, which converts to any other.
