@@ -48,6 +48,7 @@ class Case:
     windows_only: bool = False            # a promise of Windows share modes
     unprivileged: bool = False            # run by a user who is not root, also when root runs the tests
     no_file_ids: bool = False             # the data files report no IDs (the preloaded library)
+    plants_dll: bool = False              # a uxtheme.dll of the tests' own beside the program
 
 
 def rec(*fields: str, enc: str = "cp932") -> bytes:
@@ -161,6 +162,8 @@ CASES = [
          stderr="data2.dat: may be the input file itself"),
     Case("an old data2.dat on a volume without file IDs is replaced", crlf(GOOD), DONE,
          crlf(GOOD_OUT), old_output=OLD_OUTPUT, no_file_ids=True),
+    Case("a DLL planted beside the program is not loaded", crlf(GOOD), DONE, crlf(GOOD_OUT),
+         plants_dll=True, windows_only=True),
     Case("started through a symbolic link: files beside the real program", crlf(GOOD), DONE,
          crlf(GOOD_OUT), posix_only=True, via_symlink=True),
     # Other programs holding the files, as spreadsheets, scanners and sync

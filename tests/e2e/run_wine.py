@@ -87,6 +87,10 @@ def run_case(screen, prefix, case, program, shots, interpose):
         env = dict(prefix.env, WINEDEBUG="trace+msgbox")
         if case.no_file_ids:
             env.update(LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1")
+        if case.plants_dll:  # preferred, as Windows prefers a DLL that is not a KnownDLL
+            shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
+                        os.path.join(folder.app, "uxtheme.dll"))
+            env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
         holding = contextlib.nullcontext()
         if case.hold:
             holder = os.path.join(os.path.dirname(program), "holder.exe")
@@ -109,9 +113,18 @@ def run_case(screen, prefix, case, program, shots, interpose):
         if len(notices) != 1:
             problems.append(f"message boxes shown: {notices!r}")
         problems += judge(case, folder, notices[0] if notices else "", status, stderr, posix=False)
+        if os.path.exists(os.path.join(folder.app, "planted-dll-ran")):
+            problems.append("the planted uxtheme.dll was loaded")
         return problems
     finally:
         folder.remove()
+
+
+def started(program, prefix, err, debug=""):
+    """`program` running under Wine, its message boxes traced to `err`."""
+    return subprocess.Popen([wine_command(), program], cwd="/",
+                            env=dict(prefix.env, WINEDEBUG=f"trace+msgbox{debug and ','}{debug}"),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
 
 
 class WineFolder:
@@ -125,15 +138,20 @@ class WineFolder:
         with open(os.path.join(self.path, "data.dat"), "wb") as f:
             f.write(data)
 
-    def start(self, prefix, err, debug="", **env):
-        return subprocess.Popen([wine_command(), self.program], cwd="/",
-                                env=dict(prefix.env, WINEDEBUG=f"trace+msgbox{debug and ','}{debug}",
-                                         **env),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+    def start(self, prefix, err, debug=""):
+        return started(self.program, prefix, err, debug)
 
     def output(self):
         with open(os.path.join(self.path, "data2.dat"), "rb") as f:
             return f.read()
+
+
+def dismissed(screen, prefix, program):
+    """Runs `program`, dismissing its message box: its exit status and the notices shown."""
+    with tempfile.TemporaryFile() as err:
+        run = started(program, prefix, err)
+        return screen.dismiss(run, screen.wait_for_window("renumber", run), "Return"), \
+            shown_notices(traced(err))
 
 
 def traced(err) -> str:
@@ -236,11 +254,9 @@ def full_disk(screen, prefix, program):
         return problems
     with disk_filling_midway(program) as (space, data, expected):
         folder = WineFolder(program, data, space)
-        with tempfile.TemporaryFile() as err:
-            run = folder.start(prefix, err)
-            status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
-            if (status, shown_notices(traced(err))) != (1, [FAILED]):
-                problems.append(f"status {status}, notices {shown_notices(traced(err))!r}")
+        status, notices = dismissed(screen, prefix, folder.program)
+        if (status, notices) != (1, [FAILED]):
+            problems.append(f"status {status}, notices {notices!r}")
         output = folder.output()
     check_kept_after_full_disk(output, expected, problems)
     return problems
@@ -284,57 +300,25 @@ def no_visible_desktop(prefix, program):
         shutil.rmtree(folder.path, ignore_errors=True)
 
 
-def planted_dll(screen, prefix, program):
-    """A DLL placed beside the program under the name of one that the system
-    loads for it is not loaded: the run completes and the DLL leaves no mark.
-    Wine is told to prefer a native uxtheme.dll, as Windows does for a DLL
-    that is not a KnownDLL."""
-    folder = WineFolder(program, b'"a","b","c","5","e"\r\n')
-    shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
-                os.path.join(folder.path, "uxtheme.dll"))
-    try:
-        with tempfile.TemporaryFile() as err:
-            run = folder.start(prefix, err, WINEDLLOVERRIDES=prefix.env["WINEDLLOVERRIDES"] +
-                               ";uxtheme=n,b")
-            status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
-        loaded = os.path.exists(os.path.join(folder.path, "planted-dll-ran"))
-        if (loaded, status, folder.output()) != (False, 0, b'"a","b","c","6","e"\r\n'):
-            return [f"planted DLL loaded: {loaded}, status {status}, data2.dat {folder.output()!r}"]
-        return []
-    finally:
-        shutil.rmtree(folder.path, ignore_errors=True)
-
-
 def guide_first_run(screen, prefix, program):
     """The Windows guide's first run on the package: unpacked as Explorer's
-    "すべて展開" does, the sample copied beside the program (with cmd's copy,
-    as a copy and paste in Explorer), the program started: it must end in the
-    completion notice with the sample converted. (Unblocking and SmartScreen
-    are Windows' own and have no part under Wine.)"""
+    "すべて展開" does, 見本's data.dat copied beside the program with cmd's copy,
+    the program started, ending in the completion notice. (Unblocking and
+    SmartScreen are Windows' own.)"""
     folder = tempfile.mkdtemp(prefix="renumber-wine-first-run-")
+    unpacked = os.path.join(folder, "renumber-1.00-win64")
     try:
-        archive = os.path.join(folder, "renumber-1.00-win64.zip")
         subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "tools",
-                                                     "package.py"), program, archive], check=True,
-                       stdout=subprocess.DEVNULL)
-        with zipfile.ZipFile(archive) as z:
-            z.extractall(folder)
-        unpacked = os.path.join(folder, "renumber-1.00-win64")
+                                                     "package.py"), program, unpacked + ".zip"],
+                       check=True, stdout=subprocess.DEVNULL)
+        zipfile.ZipFile(unpacked + ".zip").extractall(folder)
         subprocess.run([wine_command(), "cmd", "/c", "copy", "見本\\data.dat", "."], cwd=unpacked,
-                       env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       check=True, timeout=120)
-        with tempfile.TemporaryFile() as err:
-            run = subprocess.Popen([wine_command(), os.path.join(unpacked, "renumber.exe")], cwd="/",
-                                   env=dict(prefix.env, WINEDEBUG="trace+msgbox"),
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-            status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
-            notices = shown_notices(traced(err))
-        with open(os.path.join(unpacked, "見本", "data.dat"), "rb") as f:
-            expected = reference.convert(f.read())[0]
-        with open(os.path.join(unpacked, "data2.dat"), "rb") as f:
-            output = f.read()
-        if (status, notices, output) != (0, [DONE], expected):
-            return [f"exit status {status}, notices {notices!r}, data2.dat of {len(output)} bytes"]
+                       env=prefix.env, capture_output=True, check=True, timeout=120)
+        status, notices = dismissed(screen, prefix, os.path.join(unpacked, "renumber.exe"))
+        with open(os.path.join(unpacked, "見本", "data.dat"), "rb") as sample, \
+                open(os.path.join(unpacked, "data2.dat"), "rb") as output:
+            if (status, notices, output.read()) != (0, [DONE], reference.convert(sample.read())[0]):
+                return [f"exit status {status}, notices {notices!r}, or data2.dat wrong"]
         return []
     finally:
         shutil.rmtree(folder, ignore_errors=True)
@@ -359,8 +343,6 @@ def main():
                                                         interpose)))
             results.append(("the guide's first run on the package ends in the completion notice",
                             guide_first_run(screen, prefix, program)))
-            results.append(("a DLL planted beside the program is not loaded",
-                            planted_dll(screen, prefix, program)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
             results.append(("where the cause line goes",
