@@ -49,9 +49,6 @@ TEST(MayBeSameFile, KnownIdsDecideElseLinksPathsOrSizeAndTimes) {
   for (const Case& c : cases) {
     EXPECT_EQ(host::may_be_same_file(c.candidate, c.known), c.same) << c.name;
   }
-  EXPECT_STREQ(host::refusal_as_input(file, file), host::kOutputIsInput);
-  EXPECT_STREQ(host::refusal_as_input(no_id, no_id), host::kOutputMayBeInput);
-  EXPECT_EQ(host::refusal_as_input(file, id(7, 0, 43, "/v/data2.dat")), nullptr);
 }
 
 }  // namespace
