@@ -75,4 +75,52 @@ std::string one_line(std::string_view cause) {
   return line;
 }
 
+void FormatClues::follow_blanks(unsigned char byte) {
+  if (wide_space_left_ > 0) {
+    const unsigned char expected = wide_space_lead_ == 0x81 ? 0x40 : 0x80;
+    blank_ = byte == expected;
+    --wide_space_left_;
+  } else if (byte == 0x81 || byte == 0xE3) {
+    wide_space_lead_ = byte;
+    wide_space_left_ = byte == 0x81 ? 1 : 2;
+  } else {
+    blank_ = byte == ' ' || byte == '\t';
+  }
+}
+
+void FormatClues::add(std::string_view bytes) {
+  if (!started_ && bytes.size() >= 2) {
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    const auto second = static_cast<unsigned char>(bytes[1]);
+    byte_order_mark_ = (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
+  }
+  started_ = started_ || !bytes.empty();
+  for (const char byte : bytes) {
+    switch (byte) {
+      case '\0': ++nuls_; break;
+      case '\t': ++tabs_; break;
+      case ';': ++semicolons_; break;
+      case ',': ++commas_; break;
+      default: break;
+    }
+    if (blank_) follow_blanks(static_cast<unsigned char>(byte));
+  }
+}
+
+std::string FormatClues::hint(std::size_t separator_commas) const {
+  if (byte_order_mark_ || nuls_ > 0) {
+    return "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8";
+  }
+  if (started_ && blank_ && wide_space_left_ == 0) return "; the line holds nothing but spaces";
+  const std::size_t commas = commas_ - separator_commas;
+  if (tabs_ > 0 && tabs_ >= semicolons_ && tabs_ >= commas) {
+    return "; its fields are separated by tabs, not by \",\"";
+  }
+  if (semicolons_ > 0 && semicolons_ >= commas) {
+    return "; its fields are separated by semicolons, not by \",\"";
+  }
+  if (commas > 0) return "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
+  return {};
+}
+
 }  // namespace Module1

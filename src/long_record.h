@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "cause_line.h"
 #include "code_table.h"
 #include "record_line.h"
 
@@ -45,7 +46,7 @@ class LongRecord {
   // that follow. Fails a record of fewer than five fields.
   template <typename Emit>
   Code finish(Emit emit) {
-    if (separators_ + 1 < kMinFields) fail_record(separators_ + 1, false);
+    if (separators_ + 1 < kMinFields) fail_record(separators_ + 1, false, clues_.hint());
     emit(kLineEnd);
     return carried_code_;
   }
@@ -53,6 +54,8 @@ class LongRecord {
  private:
   template <typename Emit>
   void take_field_bytes(std::string_view bytes, Emit emit) {
+    // Only a line that may still have too few fields needs them.
+    if (separators_ + 1 < kMinFields) clues_.add(bytes);
     if (separators_ != kCodeFieldPosition) {
       if (!bytes.empty()) emit(bytes);
       return;
@@ -81,6 +84,7 @@ class LongRecord {
   std::size_t separators_ = 0;
   char code_[kHeld] = {};
   std::size_t code_size_ = 0;  // bytes of the code field held, at most kHeld
+  FormatClues clues_;          // of the fields before a record's fifth
 };
 
 }  // namespace Module1

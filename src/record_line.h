@@ -50,15 +50,20 @@ struct FieldList {
 // line is readable kWholeCopy bytes past its end.
 FieldList split_record(std::string_view line);
 
-// Fails a record of `field_count` fields, or of more than kMaxFields. Told in
-// plain values, so that the field list being converted stays in registers.
-[[noreturn]] void fail_record(std::size_t field_count, bool over_field_limit);
+// Fails a record of `field_count` fields, or of more than kMaxFields; `hint`
+// follows the cause of too few fields. Told in plain values, so that the field
+// list being converted stays in registers.
+[[noreturn]] void fail_record(std::size_t field_count, bool over_field_limit,
+                              std::string_view hint = {});
+// The same for the record `line`, with a hint taken from its bytes.
+[[noreturn]] void fail_line(std::string_view line, std::size_t field_count, bool over_field_limit);
 
 // The record rules, checked here alone: a record of at least `least` fields
 // and at most kMaxFields.
 inline void require_fields(const FieldList& fields, std::size_t least) {
   if (fields.separator_count + 1 < least || fields.over_field_limit) {
-    fail_record(fields.line.empty() ? 0 : fields.separator_count + 1, fields.over_field_limit);
+    fail_line(fields.line, fields.line.empty() ? 0 : fields.separator_count + 1,
+              fields.over_field_limit);
   }
 }
 

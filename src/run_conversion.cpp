@@ -72,11 +72,16 @@ Code convert_runs(host::LineReader& input, host::LineWriter& output, Code carrie
   LongRecord record(carried_code);
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
-  for (host::LinePiece piece = input.long_line_piece();; piece = input.long_line_piece()) {
-    input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
-    if (piece.line_ends) break;
+  try {
+    for (host::LinePiece piece = input.long_line_piece();; piece = input.long_line_piece()) {
+      input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
+      if (piece.line_ends) break;
+    }
+    carried_code = record.finish(emit);
+  } catch (const Failure& failure) {
+    if (failure.is_record_failure()) input.fail_if_lf_line_ends();
+    throw;
   }
-  carried_code = record.finish(emit);
   output.end_long_line();
   return carried_code;
 }

@@ -4,7 +4,21 @@
 #include <cstring>
 #include <string_view>
 
+#include "failure.h"
+
 namespace host {
+namespace {
+
+bool holds_line_feed(std::string_view bytes) { return bytes.find('\n') != std::string_view::npos; }
+
+// Such a file shows its lines in Notepad and Excel, which break lines at a
+// line feed, yet every line end here would be an ordinary byte of one record.
+[[noreturn]] void fail_lf_line_ends() {
+  throw Module1::Failure::record(
+      "lines end in LF alone (no CR in the whole file); they must end in CR LF");
+}
+
+}  // namespace
 
 LineReader::LineReader(InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
@@ -32,10 +46,14 @@ Lines LineReader::read_lines() {
     // buffer is taken in pieces.
     if (end_ - begin_ > capacity_ / 2) {
       long_line_ = true;
+      long_line_first_ = at_first_line();
+      line_feed_in_line_ = false;
       return {};
     }
   }
   if (begin_ == end_) return {};
+  // The whole file, without a carriage return.
+  if (at_first_line() && holds_line_feed({&buffer_[begin_], end_ - begin_})) fail_lf_line_ends();
   // The last line has no terminator: it is given one past the bytes read.
   buffer_[end_] = '\r';
   buffer_[end_ + 1] = '\0';
@@ -49,7 +67,11 @@ LinePiece LineReader::long_line_piece() {
     const std::string_view unread(&buffer_[begin_], settled() - begin_);
     const std::size_t carriage_return = unread.find('\r');
     if (carriage_return != std::string_view::npos) return {unread.substr(0, carriage_return), true};
-    if (file_ended_) return {unread, true};
+    if (long_line_first_ && !line_feed_in_line_) line_feed_in_line_ = holds_line_feed(unread);
+    if (file_ended_) {
+      if (long_line_first_ && line_feed_in_line_) fail_lf_line_ends();
+      return {unread, true};
+    }
     if (unread.size() > Module1::kFieldSeparator.size() - 1) return {unread, false};
     fill();
   }
@@ -61,6 +83,17 @@ void LineReader::take(std::size_t count, bool line_ends) {
   // The terminator, all of it read: its line feed is settled with it.
   if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(buffer_[begin_ + 1] == '\n');
   long_line_ = false;
+}
+
+void LineReader::fail_if_lf_line_ends() {
+  if (!long_line_ || !long_line_first_ || !line_feed_in_line_) return;
+  do {
+    if (std::string_view(&buffer_[begin_], end_ - begin_).find('\r') != std::string_view::npos) {
+      return;
+    }
+    begin_ = end_;
+  } while (fill());
+  fail_lf_line_ends();
 }
 
 // Reads more bytes after the unread ones, first moved to the front when less

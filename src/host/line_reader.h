@@ -53,7 +53,8 @@ struct LinePiece {
 
 // Reads a file line by line. A carriage return, or a carriage return and a
 // line feed, ends a line; a line feed alone is an ordinary byte. The last line
-// need not be terminated. Lines are views into the reader's buffer, valid
+// need not be terminated. A file that holds a line feed and no carriage return
+// at all has LF line ends, which would make it one line: it fails instead. Lines are views into the reader's buffer, valid
 // until the next call. The buffer never grows: a line longer than half of it
 // is handed out in pieces instead (the long-line path), so that memory stays
 // bounded whatever the file holds.
@@ -81,6 +82,10 @@ class LineReader {
   // The first `count` bytes of the piece are done with; once those of the
   // piece that ends the line are, its terminator is too.
   void take(std::size_t count, bool line_ends);
+  // After the long line failed: where it is the file's first and holds a line
+  // feed, reads on for a carriage return; without one anywhere the file has
+  // LF line ends, and fails as such, which says more than the line's fields.
+  void fail_if_lf_line_ends();
   // How many bytes the file has handed over so far.
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
@@ -92,6 +97,9 @@ class LineReader {
   [[nodiscard]] std::size_t settled() const {
     return end_ - static_cast<std::size_t>(!file_ended_ && end_ > begin_);
   }
+  // Whether no line has been handed out yet: then no carriage return has
+  // been read before begin_.
+  [[nodiscard]] bool at_first_line() const { return bytes_read_ == end_ - begin_; }
 
   InputFile& file_;
   std::unique_ptr<char[]> buffer_;
@@ -101,6 +109,8 @@ class LineReader {
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
   bool long_line_ = false;
+  bool long_line_first_ = false;   // the long line is the file's first
+  bool line_feed_in_line_ = false;  // a line feed was seen in it
 };
 
 }  // namespace host

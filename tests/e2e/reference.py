@@ -19,6 +19,8 @@ def lines_of(data: bytes) -> List[bytes]:
 
 def convert(data: bytes) -> Tuple[bytes, bool]:
     """The whole output, and whether the run completes."""
+    if b"\n" in data and b"\r" not in data:  # LF line ends
+        return b"", False
     output, carried = [], b""
     for line in lines_of(data):
         fields = line.split(SEPARATOR) if line else []

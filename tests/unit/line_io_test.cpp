@@ -35,14 +35,7 @@ class ChunkedInput final : public host::InputFile {
   std::size_t offset_ = 0;
 };
 
-// Every line of `content`, read as the run reads them: runs of whole lines,
-// and long lines piece by piece, the last two bytes of a piece left until the
-// line ends.
-std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
-                                  std::size_t buffer_size) {
-  ChunkedInput file(content, chunk);
-  host::LineReader reader(file, buffer_size);
-  std::vector<std::string> lines;
+void read_into(host::LineReader& reader, std::vector<std::string>& lines) {
   for (host::Lines run = reader.read_lines(); !run.empty() || reader.at_long_line();
        run = reader.read_lines()) {
     for (std::string_view line; run.read_line(line);) lines.emplace_back(line);
@@ -55,6 +48,24 @@ std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
       reader.take(taken, piece.line_ends);
     }
     lines.push_back(line);
+  }
+}
+
+const std::string kLfLineEnds =
+    "failed: lines end in LF alone (no CR in the whole file); they must end in CR LF";
+
+// Every line of `content`, read as the run reads them: runs of whole lines,
+// and long lines piece by piece, the last two bytes of a piece left until the
+// line ends; then "failed: " and the cause where the reader fails.
+std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
+                                  std::size_t buffer_size) {
+  ChunkedInput file(content, chunk);
+  host::LineReader reader(file, buffer_size);
+  std::vector<std::string> lines;
+  try {
+    read_into(reader, lines);
+  } catch (const Module1::Failure& failure) {
+    lines.push_back(std::string("failed: ") + failure.what());
   }
   return lines;
 }
@@ -71,7 +82,8 @@ TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
       {"CR lines", "ab\rcd\r", {"ab", "cd"}},
       {"mixed terminators", "ab\rcd\r\nef\r", {"ab", "cd", "ef"}},
       {"last line without terminator", "ab\r\ncd", {"ab", "cd"}},
-      {"LF alone is an ordinary byte", "ab\ncd\n", {"ab\ncd\n"}},
+      {"LF alone is an ordinary byte", "ab\ncd\n\r", {"ab\ncd\n"}},
+      {"LF line ends, no CR anywhere", "ab\ncd\n", {kLfLineEnds}},
       {"LF before CR stays in the line", "ab\n\r\ncd", {"ab\n", "cd"}},
       {"empty lines are lines", "\r\n\r\nab\r\n\r\n", {"", "", "ab", ""}},
       {"CR CR LF is two lines", "ab\r\r\ncd", {"ab", "", "cd"}},
@@ -81,7 +93,7 @@ TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
        {"ab", "cde", "\nef", "", "\ngh"}},
       {"file ending in a lone CR", "ab\r", {"ab"}},
       {"file of one CR", "\r", {""}},
-      {"file of one LF", "\n", {"\n"}},
+      {"file of one LF", "\n", {kLfLineEnds}},
       {"NUL bytes are ordinary",
        std::string("a\0b\r\n\0", 6),
        {std::string("a\0b", 3), std::string(1, '\0')}},

@@ -37,7 +37,7 @@ TEST(RunConversion, NoticeTextsAreExact) {
 TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
   MemoryHost host = host_with_input(
       "\"A01\",\"x\",\"y\",\"99\",\"z\"\r\n"
-      "\"A02\",\"x\",\"y\",\"77\",\"z\"\r"
+      "\"A02\",\"x\n\",\"y\",\"77\",\"z\"\r"
       "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"16\",\"z\"");
   host.read_chunk = 5;
 
@@ -45,7 +45,7 @@ TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
 
   EXPECT_EQ(output_of(host),
             "\"A01\",\"x\",\"y\",\"1\",\"z\"\r\n"
-            "\"A02\",\"x\",\"y\",\"1\",\"z\"\r\n"
+            "\"A02\",\"x\n\",\"y\",\"1\",\"z\"\r\n"
             "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"18\",\"z\"\r\n");
   // Output on the device, input closed, notice shown, and only then the output closed.
   EXPECT_EQ(host.events,
@@ -123,18 +123,30 @@ TEST(RunConversion, MissingInputLeavesTheOutputAlone) {
 TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
   const std::string good = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
   const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  const std::string too_few = "data.dat line 3: 1 fields; a record needs at least 5";
   struct Case {
     std::string bad_line;
     std::string cause;
   };
   const std::vector<Case> cases = {
       {"\r\n", "data.dat line 3: 0 fields; a record needs at least 5"},
-      {"no separator\r\n", "data.dat line 3: 1 fields; a record needs at least 5"},
+      {"no separator\r\n", too_few},
       {"\"a\",\"b\",\"c\"\r\n", "data.dat line 3: 3 fields; a record needs at least 5"},
       {"\"a\",\"b\",\"c\",\"5\"\r\n", "data.dat line 3: 4 fields; a record needs at least 5"},
+      // What the commonest wrong files show.
+      {"a,b,\"c;d\",5,e\r\n",
+       too_few + "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
+      {"\"a\",\"b\",c,5,e\r\n", "data.dat line 3: 2 fields; a record needs at least 5; its fields "
+                                  "are not each wrapped in double quotes, as in a CSV saved from Excel"},
+      {"a\tb,c\td\t5\te\r\n", too_few + "; its fields are separated by tabs, not by \",\""},
+      {"a;b;c,d;5;e\r\n", too_few + "; its fields are separated by semicolons, not by \",\""},
+      {std::string("\0\"\0a\0\"\0,\0\"\0", 11) + "\r\n",
+       too_few + "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
+      {" \t\x81\x40 \r\n", too_few + "; the line holds nothing but spaces"},
+      {"@\x81\r\n", too_few},
       // Longer than half the reader's buffer: fails before it is held whole.
       {std::string(600000, ',') + "\"" + std::string(600000, '"') + "\r\n",
-       "data.dat line 3: 1 fields; a record needs at least 5"},
+       too_few + "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
       {[] {
          std::string separators;
          for (int i = 0; i < 200000; ++i) separators += "\",\"";
@@ -142,12 +154,32 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
        }(),
        "data.dat line 3: more than 32768 fields; a record holds at most 32768"},
   };
-  for (const Case& c : cases) {
-    MemoryHost host = host_with_input(good + good + c.bad_line + good);
-    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.cause;
-    EXPECT_EQ(output_of(host), converted + converted) << c.cause;
-    EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)});
-    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause});
+  // With a buffer of 16 bytes, every line takes the long-line path.
+  for (const std::size_t buffer : {host::LineReader::kDefaultBufferSize, std::size_t{16}}) {
+    for (const Case& c : cases) {
+      MemoryHost host = host_with_input(good + good + c.bad_line + good);
+      EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << c.cause;
+      EXPECT_EQ(output_of(host), converted + converted) << c.cause;
+      EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)});
+      EXPECT_EQ(host.causes, std::vector<std::string>{c.cause}) << "buffer " << buffer;
+    }
+  }
+}
+
+TEST(RunConversion, LfLineEndsFailWithoutARecordWritten) {
+  const std::string lines = "\"a\",\"b\",\"c\",\"99\",\"e\"\n\"a\",\"b\",\"c\",\"5\",\"e\"\n";
+  std::string large = lines;  // more fields than a record holds, long before its end
+  while (large.size() < (std::size_t{2} << 20)) large += large;
+  for (const std::string& input : {lines, large, std::string("\"a\",\"b\",\"c\",\"5\",\"e\n\"")}) {
+    for (const std::size_t buffer : {host::LineReader::kDefaultBufferSize, std::size_t{16}}) {
+      MemoryHost host = host_with_input(input);
+      host.files[MemoryHost::kOutput] = "old content";
+      EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << input.size();
+      EXPECT_EQ(output_of(host), "") << input.size();
+      EXPECT_EQ(host.causes, std::vector<std::string>{"data.dat line 1: lines end in LF alone (no "
+                                                      "CR in the whole file); they must end in CR LF"})
+          << input.size() << ", buffer " << buffer;
+    }
   }
 }
 
@@ -193,6 +225,17 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
       EXPECT_EQ(full_output.rfind(output_of(host), 0), 0U) << c.name << ": not a prefix";
     }
   }
+}
+
+TEST(RunConversion, ALineOfHalfTheBufferIsHeldWholeAndNeverWrittenWhenItFails) {
+  // Eight bytes read into a buffer of 16: a long line would be written before
+  // it failed, and the cut back that fails too would show.
+  MemoryHost host = host_with_input("\"a\",\"bc\"\r\n");
+  host.read_chunk = 8;
+  host.cut_back_fails = true;
+  EXPECT_EQ(Module1::run_conversion(host, 16), Outcome::failed);
+  EXPECT_EQ(host.causes,
+            std::vector<std::string>{"data.dat line 1: 2 fields; a record needs at least 5"});
 }
 
 TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
