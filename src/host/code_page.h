@@ -15,11 +15,13 @@ inline constexpr unsigned long kNoBestFitChars = 0x400;    // WC_NO_BEST_FIT_CHA
 inline constexpr unsigned long kErrorInvalidChars = 0x80;  // WC_ERR_INVALID_CHARS
 inline constexpr unsigned kUtf7 = 65000;
 inline constexpr unsigned kUtf8 = 65001;
+inline constexpr unsigned kGb18030 = 54936;  // encodes every character, as UTF-8 does
 
 // How a conversion into `code_page` is asked for: the flags, and whether the
 // call may be asked if it used the default character. The UTF code pages
-// refuse both (ERROR_INVALID_PARAMETER), and the stateful ones any flag; a
-// UTF-8 conversion fails instead on what it cannot encode.
+// refuse both (ERROR_INVALID_PARAMETER), and the stateful ones any flag; UTF-8
+// and GB18030 take no flag but WC_ERR_INVALID_CHARS, and fail on what they
+// cannot encode.
 struct Request {
   unsigned long flags;
   bool reports_lost;
@@ -32,7 +34,7 @@ constexpr Request request_for(unsigned code_page) {
                         (code_page >= 50220 && code_page <= 50229) ||
                         (code_page >= 57002 && code_page <= 57011);
   if (stateful) return {0, false};
-  if (code_page == kUtf8) return {kErrorInvalidChars, false};
+  if (code_page == kUtf8 || code_page == kGb18030) return {kErrorInvalidChars, false};
   return {kNoBestFitChars, true};
 }
 

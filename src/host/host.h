@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The platform seam: everything the conversion needs from the operating
 // system, and nothing more. Each platform implements it in one file; tests use
@@ -21,53 +23,73 @@ struct FileState {
   friend bool operator==(const FileState&, const FileState&) = default;
 };
 
+// One form of a file's ID on its volume, with the serial number of that
+// volume; a 64-bit ID has a high half of 0.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+
+  friend bool operator==(const FileId&, const FileId&) = default;
+};
+
 // Which file an open file is, so that two paths naming one file (through a
 // hard or symbolic link) are recognised as the same.
 struct FileIdentity {
-  std::uint64_t volume = 0;
-  // The file's ID on its volume, 128 bits wide; an ID of 64 bits has a high
-  // half of 0.
-  std::uint64_t id_high = 0;
-  std::uint64_t id_low = 0;
+  // The ID in each form the system gives, each compared only with its like:
+  // the 64-bit index with the 32-bit volume serial (Linux: the inode and the
+  // device), and on Windows the 128-bit ID with the 64-bit serial.
+  FileId id;
+  FileId wide_id;
   // The path the system resolves the open file to, links followed, or empty
   // where it cannot say.
   std::string final_path;
-  // What tells files apart where the volume gives no IDs: the names the file
-  // has, its size and times (the creation time on Windows, the time of the
-  // last change of its status on Linux).
+  // What tells files apart where IDs cannot: the names the file has, its size
+  // and times (the creation time on Windows, the time of the last change of
+  // its status on Linux).
   std::uint32_t links = 1;
   FileState state;
   std::int64_t changed = 0;
+  // False where the system failed to describe the file at all: then nothing
+  // tells it from another.
+  bool described = true;
 };
 
 // Whether the file system vouches for the ID: one without file IDs reports 0,
 // one that cannot make an ID unique reports all ones (in 64 or 128 bits), and
 // neither tells one file from another.
-inline bool id_known(const FileIdentity& file) {
+inline bool id_known(const FileId& id) {
   constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
-  const bool none = file.id_high == 0 && file.id_low == 0;
-  const bool not_unique =
-      file.id_low == kAllOnes && (file.id_high == 0 || file.id_high == kAllOnes);
+  const bool none = id.high == 0 && id.low == 0;
+  const bool not_unique = id.low == kAllOnes && (id.high == 0 || id.high == kAllOnes);
   return !none && !not_unique;
 }
 
+// Whether the IDs of one form prove the two files one. Unequal IDs prove
+// nothing: network redirectors make IDs up (the VirtualBox shared folders
+// give each name its own, Remote Desktop drives kernel addresses).
+inline bool ids_prove_same(const FileIdentity& a, const FileIdentity& b) {
+  const auto same = [](const FileId& x, const FileId& y) {
+    return id_known(x) && id_known(y) && x == y;
+  };
+  return same(a.id, b.id) || same(a.wide_id, b.wide_id);
+}
+
 // Whether the open file `candidate` may be the file `known`; where the system
-// cannot tell, yes, since a refusal never destroys anything. Known IDs on one
-// volume decide. Where either ID is unknown (network and virtual machine
-// shares, some file servers):
-// - a candidate with more than one name may be a hard link to `known`, which
-//   only IDs could rule out;
+// cannot tell, yes, since a refusal never destroys anything. Equal IDs make
+// one file. Failing those:
+// - where no form of ID could be compared, a candidate with more than one
+//   name may be a hard link to `known`, which only IDs could rule out;
 // - equal final paths make one file (a symbolic link);
-// - failing those, one volume, one size and the same two times make one file.
-//   An empty `known` is no evidence either way, and emptying it loses nothing.
+// - one volume, one size and the same two times make one file. An empty
+//   `known` is no evidence either way, and emptying it loses nothing.
 inline bool may_be_same_file(const FileIdentity& candidate, const FileIdentity& known) {
-  if (id_known(candidate) && id_known(known)) {
-    return candidate.volume == known.volume && candidate.id_high == known.id_high &&
-           candidate.id_low == known.id_low;
-  }
-  if (candidate.links > 1) return true;
+  if (!candidate.described || !known.described || ids_prove_same(candidate, known)) return true;
+  const bool ids_compared = (id_known(candidate.id) && id_known(known.id)) ||
+                            (id_known(candidate.wide_id) && id_known(known.wide_id));
+  if (!ids_compared && candidate.links > 1) return true;
   if (!candidate.final_path.empty() && candidate.final_path == known.final_path) return true;
-  return candidate.volume == known.volume && known.state.size > 0 &&
+  return candidate.id.volume == known.id.volume && known.state.size > 0 &&
          candidate.state == known.state && candidate.changed == known.changed;
 }
 
@@ -80,10 +102,28 @@ inline constexpr const char* kOutputMayBeInput =
     "may be the input file itself, and the volume gives no file IDs to tell; not overwritten";
 
 // Why `output` is not emptied, being or perhaps being `input`; null where it
-// is another file.
+// is another file. It is said to be `input` only where IDs prove it.
 inline const char* refusal_as_input(const FileIdentity& output, const FileIdentity& input) {
   if (!may_be_same_file(output, input)) return nullptr;
-  return id_known(output) && id_known(input) ? kOutputIsInput : kOutputMayBeInput;
+  return output.described && input.described && ids_prove_same(output, input) ? kOutputIsInput
+                                                                               : kOutputMayBeInput;
+}
+
+// The cause of a missing data file, followed by the files whose names begin
+// with its name and a dot, `look_alikes`: Explorer hides the extensions it
+// knows, so a data.dat.txt is shown as data.dat. At most five are named, in
+// order, so that the cause stays a line that can be read.
+inline std::string with_look_alikes(std::string cause, std::vector<std::string> look_alikes) {
+  if (look_alikes.empty()) return cause;
+  constexpr std::size_t kNamed = 5;
+  std::sort(look_alikes.begin(), look_alikes.end());
+  if (look_alikes.size() > kNamed) look_alikes.resize(kNamed);
+  cause += look_alikes.size() == 1 ? "; there is " : "; there are ";
+  for (std::size_t i = 0; i < look_alikes.size(); ++i) {
+    if (i > 0) cause += ", ";
+    cause += look_alikes[i];
+  }
+  return cause + " (file name extensions may be hidden)";
 }
 
 // How long a file that another program holds is waited for, by the clock,
@@ -104,6 +144,8 @@ class InputFile {
   // Reads up to `capacity` bytes into `buffer`; returns 0 at the end of the file.
   virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
   virtual void close() = 0;
+  // Which file this is, as the system describes it now: a save since the
+  // file was opened changes its size and times.
   [[nodiscard]] virtual FileIdentity identity() const = 0;
   // The file's size and modification time as the system reports them now.
   [[nodiscard]] virtual FileState state() const = 0;

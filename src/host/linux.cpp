@@ -2,6 +2,7 @@
 // Besides POSIX it uses services of Linux alone: /proc/self/exe,
 // fallocate and sync_file_range.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -77,19 +78,34 @@ FileState state_of(const struct stat& status) {
 
 // An inode number of 0 is no file's: the file system has none to give.
 FileIdentity identity_of(int fd, const struct stat& status) {
-  return {static_cast<std::uint64_t>(status.st_dev),
-          0,
-          static_cast<std::uint64_t>(status.st_ino),
+  return {{static_cast<std::uint64_t>(status.st_dev), 0, static_cast<std::uint64_t>(status.st_ino)},
+          {},
           final_path_of(fd),
           static_cast<std::uint32_t>(status.st_nlink),
           state_of(status),
-          nanoseconds(status.st_ctim)};
+          nanoseconds(status.st_ctim),
+          true};
 }
 
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The files beside `path` whose names begin with its name and a dot; none
+// where the folder cannot be listed.
+std::vector<std::string> look_alikes_of(const std::string& path) {
+  const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
+  std::vector<std::string> names;
+  DIR* const directory = ::opendir(directory_of(path).c_str());
+  if (directory == nullptr) return names;
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() > prefix.size() && name.starts_with(prefix)) names.emplace_back(name);
+  }
+  ::closedir(directory);
+  return names;
 }
 
 // Opens without blocking, so that a FIFO without a partner cannot hang the
@@ -114,8 +130,11 @@ int open_descriptor(const std::string& path, int flags, mode_t mode = 0) {
 class Descriptor {
  public:
   Descriptor(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  Descriptor(Descriptor&& other) noexcept
+      : fd_(other.release()), path_(std::move(other.path_)) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor& operator=(Descriptor&&) = delete;
   ~Descriptor() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -138,8 +157,7 @@ class Descriptor {
 
 class PosixInputFile final : public InputFile {
  public:
-  PosixInputFile(int fd, const std::string& path, const struct stat& status)
-      : descriptor_(fd, path), identity_(identity_of(fd, status)) {}
+  explicit PosixInputFile(Descriptor&& descriptor) : descriptor_(std::move(descriptor)) {}
 
   std::size_t read(char* buffer, std::size_t capacity) override {
     for (;;) {
@@ -150,7 +168,10 @@ class PosixInputFile final : public InputFile {
   }
 
   void close() override { descriptor_.close(); }
-  [[nodiscard]] FileIdentity identity() const override { return identity_; }
+
+  [[nodiscard]] FileIdentity identity() const override {
+    return identity_of(descriptor_.fd(), stat_of(descriptor_.fd(), descriptor_.path()));
+  }
 
   [[nodiscard]] FileState state() const override {
     return state_of(stat_of(descriptor_.fd(), descriptor_.path()));
@@ -158,7 +179,6 @@ class PosixInputFile final : public InputFile {
 
  private:
   Descriptor descriptor_;
-  FileIdentity identity_;
 };
 
 // A file being written. On a regular file the device writes start while the
@@ -166,8 +186,8 @@ class PosixInputFile final : public InputFile {
 // little.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(int fd, const std::string& path, bool regular, bool created)
-      : descriptor_(fd, path), regular_(regular), created_(created) {}
+  PosixOutputFile(Descriptor&& descriptor, bool regular, bool created)
+      : descriptor_(std::move(descriptor)), regular_(regular), created_(created) {}
 
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
@@ -278,13 +298,17 @@ class PosixHost final : public Host {
 
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     const int fd = open_descriptor(path, O_RDONLY);
+    if (fd < 0 && errno == ENOENT) {
+      throw Module1::Failure(with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
+    }
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
     const struct stat status = stat_of(fd, path);
     if (S_ISDIR(status.st_mode)) fail_with_errno(path, EISDIR);
     if (!S_ISREG(status.st_mode)) throw Module1::Failure(path + ": not a regular file");
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<PosixInputFile>(guard.release(), path, status);
+    // The descriptor stays owned while the file object is allocated.
+    return std::make_unique<PosixInputFile>(std::move(guard));
   }
 
   std::unique_ptr<OutputFile> open_output(const std::string& path,
@@ -304,7 +328,7 @@ class PosixHost final : public Host {
     // Emptied even when this run created it: another run may have held and
     // written it between its creation and the hold.
     if (regular && retrying([&] { return ::ftruncate(fd, 0); }) != 0) fail_with_errno(path, errno);
-    auto output = std::make_unique<PosixOutputFile>(guard.release(), path, regular, created);
+    auto output = std::make_unique<PosixOutputFile>(std::move(guard), regular, created);
     output->reserve(input.state().size);
     return output;
   }

@@ -115,12 +115,37 @@ std::wstring system_path(const std::string& path) {
   return L"\\\\?\\" + wide;
 }
 
+// The files beside `name` whose names begin with its own and a dot, in any
+// case, as Windows compares names; none where the folder cannot be listed.
+std::vector<std::string> look_alikes_of(const std::wstring& name) {
+  const std::wstring prefix = name.substr(name.find_last_of(L"\\/") + 1) + L".";
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found{};
+  // The pattern is matched against short names too: the long name decides.
+  HANDLE const search = FindFirstFileExW((name + L".*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring_view found_name = found.cFileName;
+    const auto length = static_cast<int>(prefix.size());
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        found_name.size() > prefix.size() &&
+        CompareStringOrdinal(found_name.data(), length, prefix.data(), length, TRUE) == CSTR_EQUAL) {
+      names.push_back(narrow(found_name));
+    }
+  } while (FindNextFileW(search, &found) != 0);
+  FindClose(search);
+  return names;
+}
+
 // Owns a file handle; closes it quietly when the file was not closed on purpose.
 class Handle {
  public:
   Handle(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  Handle(Handle&& other) noexcept : handle_(other.release()), path_(std::move(other.path_)) {}
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
+  Handle& operator=(Handle&&) = delete;
   ~Handle() {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
@@ -177,27 +202,31 @@ FileState state_of(const BY_HANDLE_FILE_INFORMATION& information) {
           time_of(information.ftLastWriteTime)};
 }
 
-// The 128-bit ID where the volume has one (ReFS IDs do not fit 64 bits),
-// else the 64-bit index; left unknown where neither is given.
+// What tells the file apart, in every form the system gives: the 64-bit index
+// with the 32-bit volume serial, and the 128-bit ID (ReFS IDs do not fit 64
+// bits) with the 64-bit serial, which Windows 7 and some redirectors do not
+// give. Where the system cannot describe the file at all, that is said, and
+// the file may then be any other.
 FileIdentity identity_of(HANDLE file) {
   FileIdentity identity;
+  identity.final_path = final_path_of(file);  // asks no access of the handle
   BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileInformationByHandle(file, &information) != 0) {
-    identity.volume = information.dwVolumeSerialNumber;
-    identity.id_low = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
-    identity.links = information.nNumberOfLinks;
-    identity.state = state_of(information);
-    identity.changed = time_of(information.ftCreationTime);
+  if (GetFileInformationByHandle(file, &information) == 0) {
+    identity.described = false;
+    return identity;
   }
+  identity.id = {information.dwVolumeSerialNumber, 0,
+                 (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+  identity.links = information.nNumberOfLinks;
+  identity.state = state_of(information);
+  identity.changed = time_of(information.ftCreationTime);
   FILE_ID_INFO id{};
   if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id)) != 0) {
-    FileIdentity wide = identity;
-    wide.volume = id.VolumeSerialNumber;
-    std::memcpy(&wide.id_low, id.FileId.Identifier, sizeof(wide.id_low));
-    std::memcpy(&wide.id_high, id.FileId.Identifier + sizeof(wide.id_low), sizeof(wide.id_high));
-    if (id_known(wide)) identity = wide;
+    identity.wide_id.volume = id.VolumeSerialNumber;
+    std::memcpy(&identity.wide_id.low, id.FileId.Identifier, sizeof(identity.wide_id.low));
+    std::memcpy(&identity.wide_id.high, id.FileId.Identifier + sizeof(identity.wide_id.low),
+                sizeof(identity.wide_id.high));
   }
-  identity.final_path = final_path_of(file);
   return identity;
 }
 
@@ -205,8 +234,7 @@ bool is_disk_file(const Handle& file) { return GetFileType(file.get()) == FILE_T
 
 class WindowsInputFile final : public InputFile {
  public:
-  WindowsInputFile(HANDLE handle, const std::string& path, FileIdentity identity)
-      : file_(handle, path), identity_(std::move(identity)) {}
+  explicit WindowsInputFile(Handle&& file) : file_(std::move(file)) {}
 
   std::size_t read(char* buffer, std::size_t capacity) override {
     DWORD count = 0;
@@ -219,18 +247,16 @@ class WindowsInputFile final : public InputFile {
   }
 
   void close() override { file_.close(); }
-  [[nodiscard]] FileIdentity identity() const override { return identity_; }
-
+  [[nodiscard]] FileIdentity identity() const override { return identity_of(file_.get()); }
   [[nodiscard]] FileState state() const override { return state_of(information_of(file_)); }
 
  private:
   Handle file_;
-  FileIdentity identity_;
 };
 
 class WindowsOutputFile final : public OutputFile {
  public:
-  WindowsOutputFile(HANDLE handle, const std::string& path) : file_(handle, path) {}
+  explicit WindowsOutputFile(Handle&& file) : file_(std::move(file)) {}
 
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
@@ -301,16 +327,15 @@ class WindowsHost final : public Host {
   // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse)
-                    .handle,
+                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse),
                 path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
     }
-    FileIdentity identity = identity_of(file.get());
-    remember_data_file(file.get(), identity);
-    return std::make_unique<WindowsInputFile>(file.release(), path, std::move(identity));
+    remember_data_file(file.get(), identity_of(file.get()));
+    // The handle stays owned while the file object is allocated.
+    return std::make_unique<WindowsInputFile>(std::move(file));
   }
 
   std::unique_ptr<OutputFile> open_output(const std::string& path,
@@ -318,13 +343,16 @@ class WindowsHost final : public Host {
     // Opened without truncation, so that an existing file is checked before
     // anything in it is lost. Shared for reading only: while this run holds
     // the file, a second run cannot open it and fails with a sharing violation.
-    const Opened opened = open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, kOutputInUse);
-    Handle file(opened.handle, path);
+    Handle file(open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, kOutputInUse),
+                path);
+    // Checked whether it existed or not: ERROR_ALREADY_EXISTS is not all a
+    // redirector may say, and another program may have written the file
+    // since this run created it. A new, empty file passes every check.
     const FileIdentity identity = identity_of(file.get());
-    if (opened.existed) empty_existing_output(file, identity, input);
+    empty_output(file, identity, input);
     if (is_disk_file(file)) remember_data_file(file.get(), identity);
-    return std::make_unique<WindowsOutputFile>(file.release(), path);
+    return std::make_unique<WindowsOutputFile>(std::move(file));
   }
 
   // Where no one can see a message box (a scheduled task without a logged-on
@@ -371,26 +399,22 @@ class WindowsHost final : public Host {
            (flags.dwFlags & WSF_VISIBLE) != 0;
   }
 
-  struct Opened {
-    HANDLE handle;
-    bool existed;  // for OPEN_ALWAYS: the file was there before
-  };
-
   // Opens a file, waiting out a brief hold by another program; a hold that
   // lasts is named in `in_use` words.
-  static Opened open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+  static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                              DWORD flags, const char* in_use) {
     const std::wstring name = system_path(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
-    bool existed = false;
     const DWORD error = waiting_out_holds([&] {
       handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
-      // Read at once: any later call may change the last error.
-      existed = GetLastError() == ERROR_ALREADY_EXISTS;
       return handle != INVALID_HANDLE_VALUE;
     });
-    if (handle != INVALID_HANDLE_VALUE) return {handle, existed};
+    if (handle != INVALID_HANDLE_VALUE) return handle;
     if (held_elsewhere(error)) throw Module1::Failure(path + ": " + in_use);
+    if (error == ERROR_FILE_NOT_FOUND && disposition == OPEN_EXISTING) {
+      throw Module1::Failure(
+          with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
+    }
     // Write access to a read-only file is denied before it is even opened.
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0 &&
@@ -413,14 +437,29 @@ class WindowsHost final : public Host {
       return true;
     }
     if (GetFileType(handle) != FILE_TYPE_DISK) return false;
+    // A handle the system calls invalid is no file's. Wine says so of a
+    // standard handle made from a Unix descriptor, which still writes.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(handle, &information) == 0 &&
+        GetLastError() == ERROR_INVALID_HANDLE) {
+      return false;
+    }
     const FileIdentity identity = identity_of(handle);
+    // A handle without FILE_READ_ATTRIBUTES cannot be described, though its
+    // path still tells. CreateFile gives that access to every handle it
+    // opens, but a handle duplicated with less access lacks it.
+    if (!identity.described && !identity.final_path.empty()) {
+      return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
+        return data_file.final_path == identity.final_path;
+      });
+    }
     return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
       return may_be_same_file(identity, data_file);
     });
   }
 
-  static void empty_existing_output(const Handle& file, const FileIdentity& identity,
-                                    const InputFile& input) {
+  static void empty_output(const Handle& file, const FileIdentity& identity,
+                           const InputFile& input) {
     if (const char* refusal = refusal_as_input(identity, input.identity())) {
       throw Module1::Failure(file.path() + ": " + refusal);
     }

@@ -47,7 +47,8 @@ class Case:
     hold: Optional[Hold] = None           # another program holding a file meanwhile
     windows_only: bool = False            # a promise of Windows share modes
     unprivileged: bool = False            # run by a user who is not root, also when root runs the tests
-    no_file_ids: bool = False             # the data files report no IDs (the preloaded library)
+    file_ids: str = ""                    # the data files' IDs as the preloaded library makes
+                                          # them: "none", or "per-name" (made up, one link)
     plants_dll: bool = False              # a uxtheme.dll of the tests' own beside the program
 
 
@@ -69,6 +70,12 @@ def _symlink(target: str, name: str) -> Callable[[str], None]:
 
 def _hard_link(folder: str) -> None:
     os.link(os.path.join(folder, "data.dat"), os.path.join(folder, "data2.dat"))
+
+
+def _look_alikes(folder: str) -> None:
+    for name in ("data.dat.txt", "data.dat.csv"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(crlf(GOOD))
 
 
 def _read_only_output(folder: str) -> None:
@@ -114,9 +121,20 @@ CASES = [
     Case("empty file", b"", DONE, b""),
     Case("empty file empties an old data2.dat", b"", DONE, b"", old_output=OLD_OUTPUT),
     Case("CR-only lines", GOOD + b"\r" + GOOD + b"\r", DONE, crlf(GOOD_OUT, GOOD_OUT)),
-    Case("LF-only file is one record",
-         rec("a", "b", "c", "5", "e\n\"x", "y", "z", "3", "w") + b"\n",
-         DONE, rec("a", "b", "c", "6", "e\n\"x", "y", "z", "3", "w") + b"\n\r\n"),
+    Case("LF line ends fail before a record is written",
+         rec("a", "b", "c", "99", "e") + b"\n" + rec("a", "b", "c", "5", "e") + b"\n", FAILED, b"",
+         old_output=OLD_OUTPUT, stderr="data.dat line 1: lines end in LF alone (no CR in the "
+                                       "whole file); they must end in CR LF"),
+    # The commonest wrong files are named in the cause.
+    Case("a CSV saved from Excel", b"A01,x,y,5,z\r\n", FAILED, b"",
+         stderr="line 1: 1 fields; a record needs at least 5; its fields are not each wrapped "
+                "in double quotes, as in a CSV saved from Excel"),
+    Case("a tab-separated file", b'"A01"\t"x"\t"y"\t"5"\t"z"\r\n', FAILED, b"",
+         stderr='line 1: 1 fields; a record needs at least 5; its fields are separated by tabs, '
+                'not by ","'),
+    Case("a file saved as Unicode text (UTF-16)", crlf(GOOD).decode().encode("utf-16"), FAILED,
+         b"", stderr='line 1: 1 fields; a record needs at least 5; the file looks like UTF-16 '
+                     '("Unicode text"): save it as ANSI (Shift_JIS) or UTF-8'),
     Case("last line without terminator", crlf(GOOD) + GOOD, DONE, crlf(GOOD_OUT, GOOD_OUT)),
     Case("trailing blank line fails after the records before it",
          crlf(GOOD, GOOD) + b"\r\n", FAILED, crlf(GOOD_OUT, GOOD_OUT),
@@ -137,6 +155,10 @@ CASES = [
          os_message="data.dat: No such file or directory"),
     Case("missing data.dat keeps an old data2.dat", None, FAILED, UNCHANGED,
          old_output=OLD_OUTPUT),
+    Case("missing data.dat beside files whose extensions Explorer hides", None, FAILED, ABSENT,
+         arrange=_look_alikes,
+         stderr="; there are data.dat.csv, data.dat.txt (file name extensions may be hidden)",
+         os_message="data.dat: No such file or directory; there are"),
     Case("data.dat that is a directory", None, FAILED, UNCHANGED, old_output=OLD_OUTPUT,
          arrange=_input_is_directory, stderr="data.dat", os_message="data.dat: Is a directory"),
     Case("read-only data2.dat is not emptied", crlf(GOOD), FAILED, UNCHANGED,
@@ -155,13 +177,22 @@ CASES = [
     # Network and virtual machine shares backed by Unix file systems: no IDs,
     # yet hard and symbolic links.
     Case("data2.dat hard-linked to data.dat, on a volume without file IDs", crlf(GOOD), FAILED,
-         NOT_CHECKED, arrange=_hard_link, no_file_ids=True,
+         NOT_CHECKED, arrange=_hard_link, file_ids="none",
          stderr="data2.dat: may be the input file itself"),
     Case("data2.dat a symbolic link to data.dat, on a volume without file IDs", crlf(GOOD),
-         FAILED, NOT_CHECKED, arrange=_symlink("data.dat", "data2.dat"), no_file_ids=True,
+         FAILED, NOT_CHECKED, arrange=_symlink("data.dat", "data2.dat"), file_ids="none",
          stderr="data2.dat: may be the input file itself"),
     Case("an old data2.dat on a volume without file IDs is replaced", crlf(GOOD), DONE,
-         crlf(GOOD_OUT), old_output=OLD_OUTPUT, no_file_ids=True),
+         crlf(GOOD_OUT), old_output=OLD_OUTPUT, file_ids="none"),
+    # Redirectors that make IDs up: the VirtualBox shared folders give each
+    # name an ID of its own and one link.
+    Case("data2.dat hard-linked to data.dat, on a volume whose IDs are made up", crlf(GOOD),
+         FAILED, NOT_CHECKED, arrange=_hard_link, file_ids="per-name",
+         stderr="data2.dat: may be the input file itself"),
+    Case("a first run on a volume whose IDs are made up", crlf(GOOD), DONE, crlf(GOOD_OUT),
+         file_ids="per-name"),
+    Case("an old data2.dat on a volume whose IDs are made up is replaced", crlf(GOOD), DONE,
+         crlf(GOOD_OUT), old_output=OLD_OUTPUT, file_ids="per-name"),
     Case("a DLL planted beside the program is not loaded", crlf(GOOD), DONE, crlf(GOOD_OUT),
          plants_dll=True, windows_only=True),
     Case("started through a symbolic link: files beside the real program", crlf(GOOD), DONE,

@@ -12,9 +12,11 @@
 //                             set; the first empties data2.dat when it opens);
 //   RENUMBER_CLOSE_ERROR      closing data.dat closes it, then fails with it;
 //   RENUMBER_SETFL_ERROR      setting the status flags of data.dat fails with it;
-//   RENUMBER_NO_FILE_IDS      (any value) data.dat and data2.dat report inode
-//                             0, as a volume without file IDs does; not in the
-//                             Wine server, which tells files apart by inode.
+//   RENUMBER_FILE_IDS         data.dat and data2.dat report inode 0 ("none"),
+//                             as a volume without file IDs does, or an inode
+//                             of their name's own and one link ("per-name"), as
+//                             the VirtualBox shared folders do; not in the Wine
+//                             server, which tells files apart by inode.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -27,6 +29,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -58,13 +61,15 @@ std::string path_of(int fd) {
 
 bool is_file(int fd, const char* name) { return named(path_of(fd).c_str(), name); }
 
-bool hides_file_ids(int fd) {
-  if (std::getenv("RENUMBER_NO_FILE_IDS") == nullptr ||
-      std::strncmp(program_invocation_short_name, "wineserver", 10) == 0) {
-    return false;
+// What data.dat or data2.dat report as their IDs: "none", "per-name", or
+// empty for the truth.
+std::string file_ids_for(int fd) {
+  const char* mode = std::getenv("RENUMBER_FILE_IDS");
+  if (mode == nullptr || std::strncmp(program_invocation_short_name, "wineserver", 10) == 0) {
+    return {};
   }
   const std::string path = path_of(fd);
-  return named(path.c_str(), "data.dat") || named(path.c_str(), "data2.dat");
+  return named(path.c_str(), "data.dat") || named(path.c_str(), "data2.dat") ? mode : "";
 }
 
 }  // namespace
@@ -144,6 +149,11 @@ extern "C" int ftruncate(int fd, off_t length) {
 
 extern "C" int fstat(int fd, struct stat* status) {
   const int result = real<int (*)(int, struct stat*)>("fstat")(fd, status);
-  if (result == 0 && hides_file_ids(fd)) status->st_ino = 0;
+  const std::string ids = result == 0 ? file_ids_for(fd) : "";
+  if (ids == "none") status->st_ino = 0;
+  if (ids == "per-name") {
+    status->st_ino = std::hash<std::string>{}(path_of(fd)) | 1;
+    status->st_nlink = 1;
+  }
   return result;
 }

@@ -140,9 +140,17 @@ def changed_while_read(program, data):
             f.write(b'"')
         os.utime(path, ns=(0, time.time_ns() + 10**9))
 
+    # Saved again unchanged, the next second: only the time tells, from the
+    # last nanosecond of one second to the first of the next.
+    second = 1_700_000_000 * 10**9
+
+    def saved_next_second(path):
+        os.utime(path, ns=(0, second + 10**9))
+
     for name, change in [("appended to", append), ("cut short", truncate),
-                         ("rewritten in place", rewrite)]:
+                         ("rewritten in place", rewrite), ("saved again", saved_next_second)]:
         folder = Folder(program, data)
+        os.utime(folder.file("data.dat"), ns=(0, second + 10**9 - 1))
         try:
             run = folder.start()
             if not stopped_once_written(run, folder.file("data2.dat")):

@@ -26,8 +26,8 @@ def run_case(case, program, interpose):
             os.chmod(folder.root, 0o755)
             command = NOBODY + command
         env = headless()
-        if case.no_file_ids:  # preloaded ahead of a sanitizer's runtime, where there is one
-            env.update(LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1",
+        if case.file_ids:  # preloaded ahead of a sanitizer's runtime, where there is one
+            env.update(LD_PRELOAD=interpose, RENUMBER_FILE_IDS=case.file_ids,
                        ASAN_OPTIONS=env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         with holding as holder:
             run = subprocess.Popen(command, cwd=folder.cwd, stdin=subprocess.DEVNULL,

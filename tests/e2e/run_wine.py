@@ -85,8 +85,8 @@ def run_case(screen, prefix, case, program, shots, interpose):
     folder = CaseFolder(case, program)
     try:
         env = dict(prefix.env, WINEDEBUG="trace+msgbox")
-        if case.no_file_ids:
-            env.update(LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1")
+        if case.file_ids:
+            env.update(LD_PRELOAD=interpose, RENUMBER_FILE_IDS=case.file_ids)
         if case.plants_dll:  # preferred, as Windows prefers a DLL that is not a KnownDLL
             shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
                         os.path.join(folder.app, "uxtheme.dll"))
@@ -225,7 +225,7 @@ def cause_lines(screen, prefix, program, interpose):
             os.remove(os.path.join(folder.path, "data.dat"))
         with open(os.path.join(folder.path, "data2.dat"), "wb") as f:
             f.write(b"old data2.dat\r\n")
-        env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_NO_FILE_IDS="1") if no_file_ids \
+        env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_FILE_IDS="none") if no_file_ids \
             else prefix.env
         try:
             recipe = subprocess.Popen([wine_command(), "cmd", "/c", command], cwd=folder.path,

@@ -64,7 +64,10 @@ TEST(CodePage, FlagsEachCodePageAcceptsAndEscapesWhatDoesNotConvert) {
   EXPECT_EQ(cp::request_for(932), (cp::Request{cp::kNoBestFitChars, true}));
   EXPECT_EQ(cp::request_for(1252), (cp::Request{cp::kNoBestFitChars, true}));
   EXPECT_EQ(cp::request_for(cp::kUtf8), (cp::Request{cp::kErrorInvalidChars, false}));
-  EXPECT_EQ(cp::request_for(50220), (cp::Request{0, false}));
+  EXPECT_EQ(cp::request_for(54936), (cp::Request{cp::kErrorInvalidChars, false}));
+  for (const unsigned stateful : {42U, 50220U, 50229U, 57002U, 57011U, cp::kUtf7}) {
+    EXPECT_EQ(cp::request_for(stateful), (cp::Request{0, false})) << stateful;
+  }
 
   // A converter that knows ASCII alone, as a failing code page would.
   const auto ascii_only = [](std::u16string_view text) -> std::optional<std::string> {

@@ -10,10 +10,20 @@ namespace {
 host::FileIdentity id(std::uint64_t volume, std::uint64_t high, std::uint64_t low, const char* path,
                       std::uint32_t links = 1, host::FileState state = {},
                       std::int64_t changed = 0) {
-  return {volume, high, low, path, links, state, changed};
+  return {{volume, high, low}, {}, path, links, state, changed, true};
 }
 
-TEST(MayBeSameFile, KnownIdsDecideElseLinksPathsOrSizeAndTimes) {
+host::FileIdentity with_wide_id(host::FileIdentity file, host::FileId wide) {
+  file.wide_id = wide;
+  return file;
+}
+
+host::FileIdentity undescribed(host::FileIdentity file) {
+  file.described = false;
+  return file;
+}
+
+TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
   constexpr std::uint64_t kOnes = ~std::uint64_t{0};
   struct Case {
     const char* name;
@@ -25,15 +35,26 @@ TEST(MayBeSameFile, KnownIdsDecideElseLinksPathsOrSizeAndTimes) {
   const host::FileIdentity no_id = id(7, 0, 0, "", 1, content, 900);
   const std::vector<Case> cases = {
       {"equal IDs, other path (a hard link)", file, id(7, 0, 42, "/v/data2.dat"), true},
-      {"other high half", file, id(7, 9, 42, "/v/data.dat"), false},
-      {"other volume", file, id(8, 0, 42, "/v/data.dat"), false},
-      {"other ID, same path, same size and times", file,
-       id(7, 0, 43, "/v/data.dat", 2, content, 900), false},
+      {"other high half", file, id(7, 9, 42, "/v/data2.dat"), false},
+      {"other volume", file, id(8, 0, 42, "/v/data2.dat"), false},
+      {"other ID, same path", file, id(7, 0, 43, "/v/data.dat"), true},
+      {"IDs made up per name, one size and the same times", id(7, 0, 43, "/v/data2.dat", 1,
+                                                                content, 900),
+       file, true},
+      {"other IDs, two names, other times", id(7, 0, 43, "/v/data2.dat", 2, content, 901), file,
+       false},
+      {"one file, its 128-bit ID asked once only",
+       with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42}), id(7, 0, 42, "/v/data.dat"), true},
+      {"other files, 128-bit IDs asked", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+       with_wide_id(id(7, 0, 43, "/b"), {70, 5, 43}), false},
+      {"equal 128-bit IDs, other indexes", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+       with_wide_id(id(7, 0, 43, "/b"), {70, 5, 42}), true},
       {"ID 0, same path (a symbolic link)", file, id(7, 0, 0, "/v/data.dat"), true},
       {"ID 0, other path", file, id(7, 0, 0, "/v/data2.dat"), false},
-      {"64-bit ID of all ones, other path", file, id(7, 0, kOnes, "/v/data2.dat"), false},
+      {"64-bit IDs of all ones, an old output", id(7, 0, kOnes, "/v/data2.dat", 1, {41, 1}, 2),
+       id(7, 0, kOnes, "/v/data.dat", 1, content, 900), false},
       {"128-bit ID of all ones, same path", file, id(7, kOnes, kOnes, "/v/data.dat"), true},
-      {"a 128-bit ID with a low half of 0", id(7, 5, 0, ""), id(7, 5, 0, ""), true},
+      {"a 128-bit ID with a low half of 0", id(7, 5, 0, "/a"), id(7, 5, 0, "/b"), true},
       {"no ID, two names (a hard link)", id(7, 0, 0, "/v/data2.dat", 2), file, true},
       {"no IDs, no paths, one size and the same times", no_id, no_id, true},
       {"no IDs, other paths, one size and the same times", id(7, 0, 0, "/a", 1, content, 900),
@@ -45,10 +66,18 @@ TEST(MayBeSameFile, KnownIdsDecideElseLinksPathsOrSizeAndTimes) {
       {"no IDs, no paths, other volume", no_id, id(8, 0, 0, "", 1, content, 900), false},
       {"no IDs, no paths, both empty", id(7, 0, 0, "", 1, {0, 1000}, 900),
        id(7, 0, 0, "", 1, {0, 1000}, 900), false},
+      {"the candidate not described", undescribed(id(7, 0, 43, "/b")), file, true},
+      {"the known file not described", id(7, 0, 43, "/b"), undescribed(file), true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(host::may_be_same_file(c.candidate, c.known), c.same) << c.name;
   }
+  // Only equal IDs say that data2.dat is data.dat; anything else, that it may be.
+  EXPECT_STREQ(host::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file), host::kOutputIsInput);
+  EXPECT_STREQ(host::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
+               host::kOutputMayBeInput);
+  EXPECT_STREQ(host::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
+               host::kOutputMayBeInput);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ class MemoryInputFile final : public host::InputFile {
   }
   void close() override { host_.record("close " + file_name(path_)); }
   [[nodiscard]] host::FileIdentity identity() const override {
-    return {1, 0, 1, "/mem/data.dat", 1, {}, 0};
+    return {{1, 0, 1}, {}, "/mem/data.dat", 1, {}, 0, true};
   }
   [[nodiscard]] host::FileState state() const override {
     return {host_.files.at(path_).size(), host_.input_modifications};
