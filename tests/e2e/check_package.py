@@ -2,12 +2,14 @@
 program, its platform's Japanese guide, the README and the third-party notices
 in one folder, no data.dat beside them, the example in the sample folder the
 guide names; that the Windows guide opens in Notepad (UTF-8 with BOM, CRLF);
-that the guide's first run places the sample before starting the program,
-names both notices, quotes the program's own causes and none it cannot print,
-and avoids the words an office reader stumbled over; that the Linux guide
-states the glibc the program needs, and its first-run commands, run as
-written, end in the completion notice; that the notices name every component
-the link map or the program itself shows.
+that the guide's first run starts the program inside the sample folder and
+copies no data.dat out of it, names both notices, quotes the program's own
+causes and none it cannot print, and avoids the words an office reader
+stumbled over; that the Linux guide states the glibc the program needs, and
+its first-run commands, run as written, end in the completion notice and
+leave no data.dat beside the program, so that a user's data.dat.txt put there
+next gets the failure notice and a cause line that names it; that the notices
+name every component the link map or the program itself shows.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
@@ -100,11 +102,16 @@ def section(text: str, heading: str) -> str:
 
 
 def first_run_problems(text: str):
-    steps = section(text, "■ 最初に")
-    started = max(steps.rfind("renumber.exe をダブルクリックします"), steps.rfind("./renumber"))
-    if not any("見本" in line and "data.dat" in line for line in steps[:max(started, 0)].splitlines()):
-        return ["the first run does not place 見本's data.dat beside the program before starting it"]
-    return []
+    """The first run starts the program inside 見本 (a double click, or a
+    command line that ends in the program), and no step copies 見本's data.dat."""
+    steps = section(text, "■ 最初に").splitlines()
+    starts = [line for line in steps if "renumber.exe をダブルクリックします" in line or
+              re.fullmatch(r" {7}\S*renumber", line)]
+    problems = [] if starts and "見本" in starts[0] else \
+        ["the first run does not start the program inside 見本"]
+    return problems + [f"the first run copies 見本's data.dat: {line.strip()!r}" for line in steps
+                       if "見本" in line and "data.dat" in line and
+                       re.search(r"コピー|貼り付け|\bcp\b", line)]
 
 
 def guide_problems(guide: bytes, program: bytes, windows: bool):
@@ -151,20 +158,33 @@ def carried_components(build: str, program: str):
             re.findall(r"^LOAD (/\S+\.o)$", link_map, re.M) if os.path.exists(path)}
 
 
-def first_run_as_written(archive: str, guide: str):
-    """The Linux guide's first-run commands in one shell, beside the archive."""
+def first_run_as_written(archive: str, guide: str, folder: str, program: str):
+    """The Linux guide's first-run commands in one shell, beside the archive;
+    then the user's own file, saved as data.dat.txt (hidden extensions), put
+    beside the program in the package's folder and the program started there:
+    the failure notice, and a cause line that names the file."""
     commands = [line.strip() for line in section(guide, "■ 最初に").splitlines()
                 if line.startswith("       ")]
-    folder = tempfile.mkdtemp(prefix="renumber-first-run-")
+    root = tempfile.mkdtemp(prefix="renumber-first-run-")
+    unpacked = os.path.join(root, folder)
     try:
-        shutil.copy(archive, folder)
-        done = subprocess.run(["bash", "-e", "-c", "\n".join(commands)], cwd=folder,
+        shutil.copy(archive, root)
+        done = subprocess.run(["bash", "-e", "-c", "\n".join(commands)], cwd=root,
                               env=headless(), stdin=subprocess.DEVNULL, capture_output=True)
         if done.returncode != 0 or DONE not in done.stdout.decode("utf-8", "replace"):
             return [f"{commands!r}: status {done.returncode}, printed {done.stdout!r}"]
+        if os.path.exists(os.path.join(unpacked, "data.dat")):
+            return ["a data.dat is left beside the program"]
+        shutil.copy(os.path.join(unpacked, SAMPLE), os.path.join(unpacked, "data.dat.txt"))
+        own = subprocess.run([os.path.join(unpacked, program)], cwd=unpacked, env=headless(),
+                             stdin=subprocess.DEVNULL, capture_output=True)
+        if own.returncode != 1 or FAILED not in own.stdout.decode("utf-8", "replace") or \
+                "data.dat.txt" not in own.stderr.decode("utf-8", "replace"):
+            return [f"then a data.dat.txt beside the program: status {own.returncode}, "
+                    f"printed {own.stdout!r}, cause line {own.stderr!r}"]
         return []
     finally:
-        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(root, ignore_errors=True)
 
 
 def main():
@@ -188,8 +208,10 @@ def main():
                         guide_problems(guide, read_member(archive, f"{folder}/{program}"),
                                        program.endswith(".exe"))))
         if not program.endswith(".exe"):
-            results.append((f"{GUIDE}: the first run, as written, ends in the completion notice",
-                            first_run_as_written(archive, guide.decode("utf-8-sig"))))
+            results.append((f"{GUIDE}: the first run, as written, ends in the completion "
+                            "notice; a data.dat.txt put beside the program then fails, named",
+                            first_run_as_written(archive, guide.decode("utf-8-sig"), folder,
+                                                 program)))
     if f"{folder}/{NOTICES}" in found:
         notices = read_member(archive, f"{folder}/{NOTICES}").decode("utf-8-sig")
         results.append((f"{NOTICES} names every component the program carries or uses",
