@@ -302,9 +302,10 @@ def no_visible_desktop(prefix, program):
 
 def guide_first_run(screen, prefix, program):
     """The Windows guide's first run on the package: unpacked as Explorer's
-    "すべて展開" does; renumber.exe copied into 見本 with cmd's copy and started
-    there, ending in the completion notice with data2.dat in 見本. (Unblocking
-    and SmartScreen are Windows' own.)"""
+    "すべて展開" does, into the folder it proposes, named as the zip;
+    renumber.exe copied into 見本 with cmd's copy and started there, ending in
+    the completion notice with data2.dat in 見本. (Unblocking and SmartScreen
+    are Windows' own.)"""
     folder = tempfile.mkdtemp(prefix="renumber-wine-first-run-")
     unpacked = os.path.join(folder, "renumber-1.00-win64")
     sample = os.path.join(unpacked, "見本")
@@ -312,7 +313,7 @@ def guide_first_run(screen, prefix, program):
         subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "tools",
                                                      "package.py"), program, unpacked + ".zip"],
                        check=True, stdout=subprocess.DEVNULL)
-        zipfile.ZipFile(unpacked + ".zip").extractall(folder)
+        zipfile.ZipFile(unpacked + ".zip").extractall(unpacked)
         subprocess.run([wine_command(), "cmd", "/c", "copy", "renumber.exe", "見本"], cwd=unpacked,
                        env=prefix.env, capture_output=True, timeout=120)
         if not os.path.exists(os.path.join(sample, "renumber.exe")):
