@@ -28,9 +28,11 @@ from harness import report
 GUIDE = "はじめにお読みください.txt"
 SAMPLE = "見本/data.dat"
 NOTICES = "THIRD-PARTY-NOTICES.txt"
-# Words a native reader found casual, untrue or meant for developers.
+# Words a native reader found casual, untrue or meant for developers, or
+# other than the one word the guides use for a thing (patterns).
 STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
-             "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS"]
+             "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS",
+             "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード"]
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
@@ -40,7 +42,15 @@ OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "data2.dat: may be the input file itself, and the volume gives no file IDs to "
               "tell; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
-              "; what was written may be incomplete"]
+              "; what was written may be incomplete",
+              "lines end in LF alone (no CR in the whole file); they must end in CR LF",
+              "; there is data.dat.txt (file name extensions may be hidden)",
+              '; the file looks like UTF-16 ("Unicode text"): save it as ANSI (Shift_JIS) '
+              'or UTF-8',
+              "; the line holds nothing but spaces",
+              '; its fields are separated by tabs, not by ","',
+              '; its fields are separated by semicolons, not by ","',
+              "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"]
 
 
 def members(archive: str):
@@ -71,18 +81,20 @@ def program_texts() -> str:
         for name in names:
             with open(os.path.join(folder, name), encoding="utf-8") as f:
                 texts += re.findall(r'"((?:[^"\\\n]|\\.)*)"', f.read())
-    return "\n".join(texts)
+    return "\n".join(texts).replace('\\"', '"')
 
 
 def unknown_cause_texts(guide: str):
     """The English pieces of the cause lines the guide quotes, between file
-    names, paths, numbers and "…", that are neither in the program's texts nor
-    the system's wording. Japanese pieces are the Windows system's own."""
+    names, paths, numbers, semicolons and "…", that are neither in the
+    program's texts nor the system's wording. Japanese pieces are the Windows
+    system's own."""
     unknown, program = [], program_texts()
     for quote in re.findall(r"「([^」]*)」", guide):
         if ":" not in quote and ";" not in quote:  # a file name, not a cause line
             continue
-        for piece in re.split(r"…|\d+|data2?\.dat|renumber:|/proc/self/exe|[\\/]", quote):
+        pieces = re.split(r"…|;|\d+|data2?\.dat(?:\.\w+)?|renumber:|/proc/self/exe|[\\/]", quote)
+        for piece in pieces:
             piece = piece.strip(" :;")
             if piece and piece.isascii() and piece not in program and \
                     piece not in SYSTEM_TEXTS:
@@ -132,7 +144,7 @@ def guide_problems(guide: bytes, program: bytes, windows: bool):
         problems.append("the sample folder is not named")
     problems += first_run_problems(text)
     joined = re.sub(r"\s*\n\s*", "", text)  # a phrase may wrap onto the next line
-    problems += [f"uses {word!r}" for word in STUMBLING if word in joined]
+    problems += [f"uses {word!r}" for word in STUMBLING if re.search(word, joined)]
     if NOTICES not in text:
         problems.append(f"{NOTICES} is not named")
     problems += [f"quotes {piece!r}, which the program never prints"
