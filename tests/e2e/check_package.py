@@ -2,12 +2,14 @@
 program, its platform's Japanese guide, the README and the third-party notices
 in one folder, no data.dat beside them, the example in the sample folder the
 guide names; that the Windows guide opens in Notepad (UTF-8 with BOM, CRLF);
-that the guide's first run places the sample before starting the program,
-names both notices, quotes the program's own causes and none it cannot print,
-and avoids the words an office reader stumbled over; that the Linux guide
-states the glibc the program needs, and its first-run commands, run as
-written, end in the completion notice; that the notices name every component
-the link map or the program itself shows.
+that the guide's first run starts the program inside the sample folder and
+copies no data.dat out of it, names both notices, quotes the program's own
+causes and none it cannot print, and avoids the words an office reader
+stumbled over; that the Linux guide states the glibc the program needs, and
+its first-run commands, run as written, end in the completion notice and
+leave no data.dat beside the program, so that a user's data.dat.txt put there
+next gets the failure notice and a cause line that names it; that the notices
+name every component the link map or the program itself shows.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
@@ -26,9 +28,11 @@ from harness import report
 GUIDE = "はじめにお読みください.txt"
 SAMPLE = "見本/data.dat"
 NOTICES = "THIRD-PARTY-NOTICES.txt"
-# Words a native reader found casual, untrue or meant for developers.
+# Words a native reader found casual, untrue or meant for developers, or
+# other than the one word the guides use for a thing (patterns).
 STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
-             "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS"]
+             "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS",
+             "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード"]
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
@@ -38,7 +42,15 @@ OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "data2.dat: may be the input file itself, and the volume gives no file IDs to "
               "tell; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
-              "; what was written may be incomplete"]
+              "; what was written may be incomplete",
+              "lines end in LF alone (no CR in the whole file); they must end in CR LF",
+              "; there is data.dat.txt (file name extensions may be hidden)",
+              '; the file looks like UTF-16 ("Unicode text"): save it as ANSI (Shift_JIS) '
+              'or UTF-8',
+              "; the line holds nothing but spaces",
+              '; its fields are separated by tabs, not by ","',
+              '; its fields are separated by semicolons, not by ","',
+              "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"]
 
 
 def members(archive: str):
@@ -69,18 +81,20 @@ def program_texts() -> str:
         for name in names:
             with open(os.path.join(folder, name), encoding="utf-8") as f:
                 texts += re.findall(r'"((?:[^"\\\n]|\\.)*)"', f.read())
-    return "\n".join(texts)
+    return "\n".join(texts).replace('\\"', '"')
 
 
 def unknown_cause_texts(guide: str):
     """The English pieces of the cause lines the guide quotes, between file
-    names, paths, numbers and "…", that are neither in the program's texts nor
-    the system's wording. Japanese pieces are the Windows system's own."""
+    names, paths, numbers, semicolons and "…", that are neither in the
+    program's texts nor the system's wording. Japanese pieces are the Windows
+    system's own."""
     unknown, program = [], program_texts()
     for quote in re.findall(r"「([^」]*)」", guide):
         if ":" not in quote and ";" not in quote:  # a file name, not a cause line
             continue
-        for piece in re.split(r"…|\d+|data2?\.dat|renumber:|/proc/self/exe|[\\/]", quote):
+        pieces = re.split(r"…|;|\d+|data2?\.dat(?:\.\w+)?|renumber:|/proc/self/exe|[\\/]", quote)
+        for piece in pieces:
             piece = piece.strip(" :;")
             if piece and piece.isascii() and piece not in program and \
                     piece not in SYSTEM_TEXTS:
@@ -100,11 +114,16 @@ def section(text: str, heading: str) -> str:
 
 
 def first_run_problems(text: str):
-    steps = section(text, "■ 最初に")
-    started = max(steps.rfind("renumber.exe をダブルクリックします"), steps.rfind("./renumber"))
-    if not any("見本" in line and "data.dat" in line for line in steps[:max(started, 0)].splitlines()):
-        return ["the first run does not place 見本's data.dat beside the program before starting it"]
-    return []
+    """The first run starts the program inside 見本 (a double click, or a
+    command line that ends in the program), and no step copies 見本's data.dat."""
+    steps = section(text, "■ 最初に").splitlines()
+    starts = [line for line in steps if "renumber.exe をダブルクリックします" in line or
+              re.fullmatch(r" {7}\S*renumber", line)]
+    problems = [] if starts and "見本" in starts[0] else \
+        ["the first run does not start the program inside 見本"]
+    return problems + [f"the first run copies 見本's data.dat: {line.strip()!r}" for line in steps
+                       if "見本" in line and "data.dat" in line and
+                       re.search(r"コピー|貼り付け|\bcp\b", line)]
 
 
 def guide_problems(guide: bytes, program: bytes, windows: bool):
@@ -125,7 +144,7 @@ def guide_problems(guide: bytes, program: bytes, windows: bool):
         problems.append("the sample folder is not named")
     problems += first_run_problems(text)
     joined = re.sub(r"\s*\n\s*", "", text)  # a phrase may wrap onto the next line
-    problems += [f"uses {word!r}" for word in STUMBLING if word in joined]
+    problems += [f"uses {word!r}" for word in STUMBLING if re.search(word, joined)]
     if NOTICES not in text:
         problems.append(f"{NOTICES} is not named")
     problems += [f"quotes {piece!r}, which the program never prints"
@@ -151,20 +170,33 @@ def carried_components(build: str, program: str):
             re.findall(r"^LOAD (/\S+\.o)$", link_map, re.M) if os.path.exists(path)}
 
 
-def first_run_as_written(archive: str, guide: str):
-    """The Linux guide's first-run commands in one shell, beside the archive."""
+def first_run_as_written(archive: str, guide: str, folder: str, program: str):
+    """The Linux guide's first-run commands in one shell, beside the archive;
+    then the user's own file, saved as data.dat.txt (hidden extensions), put
+    beside the program in the package's folder and the program started there:
+    the failure notice, and a cause line that names the file."""
     commands = [line.strip() for line in section(guide, "■ 最初に").splitlines()
                 if line.startswith("       ")]
-    folder = tempfile.mkdtemp(prefix="renumber-first-run-")
+    root = tempfile.mkdtemp(prefix="renumber-first-run-")
+    unpacked = os.path.join(root, folder)
     try:
-        shutil.copy(archive, folder)
-        done = subprocess.run(["bash", "-e", "-c", "\n".join(commands)], cwd=folder,
+        shutil.copy(archive, root)
+        done = subprocess.run(["bash", "-e", "-c", "\n".join(commands)], cwd=root,
                               env=headless(), stdin=subprocess.DEVNULL, capture_output=True)
         if done.returncode != 0 or DONE not in done.stdout.decode("utf-8", "replace"):
             return [f"{commands!r}: status {done.returncode}, printed {done.stdout!r}"]
+        if os.path.exists(os.path.join(unpacked, "data.dat")):
+            return ["a data.dat is left beside the program"]
+        shutil.copy(os.path.join(unpacked, SAMPLE), os.path.join(unpacked, "data.dat.txt"))
+        own = subprocess.run([os.path.join(unpacked, program)], cwd=unpacked, env=headless(),
+                             stdin=subprocess.DEVNULL, capture_output=True)
+        if own.returncode != 1 or FAILED not in own.stdout.decode("utf-8", "replace") or \
+                "data.dat.txt" not in own.stderr.decode("utf-8", "replace"):
+            return [f"then a data.dat.txt beside the program: status {own.returncode}, "
+                    f"printed {own.stdout!r}, cause line {own.stderr!r}"]
         return []
     finally:
-        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(root, ignore_errors=True)
 
 
 def main():
@@ -188,8 +220,10 @@ def main():
                         guide_problems(guide, read_member(archive, f"{folder}/{program}"),
                                        program.endswith(".exe"))))
         if not program.endswith(".exe"):
-            results.append((f"{GUIDE}: the first run, as written, ends in the completion notice",
-                            first_run_as_written(archive, guide.decode("utf-8-sig"))))
+            results.append((f"{GUIDE}: the first run, as written, ends in the completion "
+                            "notice; a data.dat.txt put beside the program then fails, named",
+                            first_run_as_written(archive, guide.decode("utf-8-sig"), folder,
+                                                 program)))
     if f"{folder}/{NOTICES}" in found:
         notices = read_member(archive, f"{folder}/{NOTICES}").decode("utf-8-sig")
         results.append((f"{NOTICES} names every component the program carries or uses",

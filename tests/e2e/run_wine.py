@@ -302,22 +302,26 @@ def no_visible_desktop(prefix, program):
 
 def guide_first_run(screen, prefix, program):
     """The Windows guide's first run on the package: unpacked as Explorer's
-    "すべて展開" does, 見本's data.dat copied beside the program with cmd's copy,
-    the program started, ending in the completion notice. (Unblocking and
-    SmartScreen are Windows' own.)"""
+    "すべて展開" does, into the folder it proposes, named as the zip;
+    renumber.exe copied into 見本 with cmd's copy and started there, ending in
+    the completion notice with data2.dat in 見本. (Unblocking and SmartScreen
+    are Windows' own.)"""
     folder = tempfile.mkdtemp(prefix="renumber-wine-first-run-")
     unpacked = os.path.join(folder, "renumber-1.00-win64")
+    sample = os.path.join(unpacked, "見本")
     try:
         subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "tools",
                                                      "package.py"), program, unpacked + ".zip"],
                        check=True, stdout=subprocess.DEVNULL)
-        zipfile.ZipFile(unpacked + ".zip").extractall(folder)
-        subprocess.run([wine_command(), "cmd", "/c", "copy", "見本\\data.dat", "."], cwd=unpacked,
-                       env=prefix.env, capture_output=True, check=True, timeout=120)
-        status, notices = dismissed(screen, prefix, os.path.join(unpacked, "renumber.exe"))
-        with open(os.path.join(unpacked, "見本", "data.dat"), "rb") as sample, \
-                open(os.path.join(unpacked, "data2.dat"), "rb") as output:
-            if (status, notices, output.read()) != (0, [DONE], reference.convert(sample.read())[0]):
+        zipfile.ZipFile(unpacked + ".zip").extractall(unpacked)
+        subprocess.run([wine_command(), "cmd", "/c", "copy", "renumber.exe", "見本"], cwd=unpacked,
+                       env=prefix.env, capture_output=True, timeout=120)
+        if not os.path.exists(os.path.join(sample, "renumber.exe")):
+            return [f"renumber.exe not copied into 見本; the folder holds {os.listdir(unpacked)}"]
+        status, notices = dismissed(screen, prefix, os.path.join(sample, "renumber.exe"))
+        with open(os.path.join(sample, "data.dat"), "rb") as data, \
+                open(os.path.join(sample, "data2.dat"), "rb") as output:
+            if (status, notices, output.read()) != (0, [DONE], reference.convert(data.read())[0]):
                 return [f"exit status {status}, notices {notices!r}, or data2.dat wrong"]
         return []
     finally:
