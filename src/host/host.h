@@ -65,14 +65,14 @@ inline bool id_known(const FileId& id) {
   return !none && !not_unique;
 }
 
-// Whether the IDs of one form prove the two files one. Unequal IDs prove
-// nothing: network redirectors make IDs up (the VirtualBox shared folders
-// give each name its own, Remote Desktop drives kernel addresses).
+// Whether the IDs prove the two files one: the 128-bit IDs where both files
+// give them (the 64-bit index of a ReFS file need not be unique), else the
+// 64-bit ones. Unequal IDs prove nothing: network redirectors make IDs up
+// (the VirtualBox shared folders give each name its own, Remote Desktop
+// drives kernel addresses).
 inline bool ids_prove_same(const FileIdentity& a, const FileIdentity& b) {
-  const auto same = [](const FileId& x, const FileId& y) {
-    return id_known(x) && id_known(y) && x == y;
-  };
-  return same(a.id, b.id) || same(a.wide_id, b.wide_id);
+  if (id_known(a.wide_id) && id_known(b.wide_id)) return a.wide_id == b.wide_id;
+  return id_known(a.id) && id_known(b.id) && a.id == b.id;
 }
 
 // Whether the open file `candidate` may be the file `known`; where the system

@@ -415,11 +415,15 @@ class WindowsHost final : public Host {
       throw Module1::Failure(
           with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
     }
-    // Write access to a read-only file is denied before it is even opened.
+    // Write access to a read-only file is denied before it is even opened,
+    // and any access to a folder without FILE_FLAG_BACKUP_SEMANTICS.
     const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      throw Module1::Failure(path + ": not a regular file");
+    }
     if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0 &&
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       throw Module1::Failure(path + ": " + kOutputReadOnly);
     }
     fail_with_error(path, error);

@@ -49,6 +49,8 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
        with_wide_id(id(7, 0, 43, "/b"), {70, 5, 43}), false},
       {"equal 128-bit IDs, other indexes", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
        with_wide_id(id(7, 0, 43, "/b"), {70, 5, 42}), true},
+      {"other 128-bit IDs, equal indexes (ReFS)", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+       with_wide_id(id(7, 0, 42, "/b"), {70, 5, 43}), false},
       {"ID 0, same path (a symbolic link)", file, id(7, 0, 0, "/v/data.dat"), true},
       {"ID 0, other path", file, id(7, 0, 0, "/v/data2.dat"), false},
       {"64-bit IDs of all ones, an old output", id(7, 0, kOnes, "/v/data2.dat", 1, {41, 1}, 2),
