@@ -1,5 +1,6 @@
 """Builds the release twice, from two copies of the source tree in folders of
-different names, and compares: the programs, both packages and SHA256SUMS must
+different names, and compares: the programs, the Windows program's debug
+file (the program names it by its checksum), both packages and SHA256SUMS must
 be the same byte for byte. Usage: check_reproducible.py SOURCE_DIR"""
 
 import filecmp
@@ -13,6 +14,7 @@ from desktop import require
 from harness import report
 
 ARTIFACTS = ["build-release/renumber", "build-windows/renumber.exe",
+             "build-windows/renumber.debug",
              "release/renumber-1.00-Linux.tar.gz", "release/renumber-1.00-win64.zip",
              "release/SHA256SUMS"]
 
