@@ -1,6 +1,7 @@
 """Makes the portable package of a build and checks what it holds: the
 program, its platform's Japanese guide, the README and the third-party notices
-in one folder, no data.dat beside them, the example in the sample folder the
+where unpacking puts them in one folder (at the zip's top, in the tar.gz's
+folder), no data.dat beside them, the example in the sample folder the
 guide names; that the Windows guide opens in Notepad (UTF-8 with BOM, CRLF);
 that the guide's first run places the sample before starting the program,
 names both notices, quotes the program's own causes and none it cannot print,
@@ -173,25 +174,27 @@ def main():
                       stdout=subprocess.DEVNULL).returncode != 0:
         return report([(f"the portable-package target makes {archive_name}", ["it failed"])])
     archive = os.path.join(build, archive_name)
-    folder = archive_name.rsplit(".", 2 if archive_name.endswith(".tar.gz") else 1)[0]
+    # Explorer's すべて展開 unpacks a zip into a folder named after it, so the
+    # zip's files sit at its top; a tar.gz brings its folder, as Linux ones do.
+    top = "" if archive_name.endswith(".zip") else archive_name[:-len(".tar.gz")] + "/"
     found = members(archive)
     problems = [f"{name} missing (has {sorted(found)})"
                 for name in (program, GUIDE, "README.md", NOTICES, SAMPLE)
-                if f"{folder}/{name}" not in found]
-    if f"{folder}/data.dat" in found:
+                if f"{top}{name}" not in found]
+    if f"{top}data.dat" in found:
         problems.append("a data.dat beside the program, which a run would convert")
     results = [(f"{archive_name} holds the program, the guide, README.md and the sample",
                 problems)]
-    if f"{folder}/{GUIDE}" in found and f"{folder}/{program}" in found:
-        guide = read_member(archive, f"{folder}/{GUIDE}")
+    if f"{top}{GUIDE}" in found and f"{top}{program}" in found:
+        guide = read_member(archive, f"{top}{GUIDE}")
         results.append((f"{GUIDE}: its form, both notices, the causes, the sample folder",
-                        guide_problems(guide, read_member(archive, f"{folder}/{program}"),
+                        guide_problems(guide, read_member(archive, f"{top}{program}"),
                                        program.endswith(".exe"))))
         if not program.endswith(".exe"):
             results.append((f"{GUIDE}: the first run, as written, ends in the completion notice",
                             first_run_as_written(archive, guide.decode("utf-8-sig"))))
-    if f"{folder}/{NOTICES}" in found:
-        notices = read_member(archive, f"{folder}/{NOTICES}").decode("utf-8-sig")
+    if f"{top}{NOTICES}" in found:
+        notices = read_member(archive, f"{top}{NOTICES}").decode("utf-8-sig")
         results.append((f"{NOTICES} names every component the program carries or uses",
                         [f"{name} is not named" for name in
                          sorted(carried_components(build, program)) if name not in notices]))

@@ -311,7 +311,7 @@ def guide_first_run(screen, prefix, program):
         subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "..", "tools",
                                                      "package.py"), program, unpacked + ".zip"],
                        check=True, stdout=subprocess.DEVNULL)
-        zipfile.ZipFile(unpacked + ".zip").extractall(folder)
+        zipfile.ZipFile(unpacked + ".zip").extractall(unpacked)  # the folder Explorer proposes
         subprocess.run([wine_command(), "cmd", "/c", "copy", "見本\\data.dat", "."], cwd=unpacked,
                        env=prefix.env, capture_output=True, check=True, timeout=120)
         status, notices = dismissed(screen, prefix, os.path.join(unpacked, "renumber.exe"))
