@@ -8,7 +8,9 @@ names both notices, quotes the program's own causes and none it cannot print,
 and avoids the words an office reader stumbled over; that the Linux guide
 states the glibc the program needs, and its first-run commands, run as
 written, end in the completion notice; that the notices name every component
-the link map or the program itself shows.
+the link map or the program itself shows, and that the Windows ones hold the
+GCC Runtime Library Exception and none of the texts the toolchain brings for
+what the program does not carry.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
@@ -152,6 +154,18 @@ def carried_components(build: str, program: str):
             re.findall(r"^LOAD (/\S+\.o)$", link_map, re.M) if os.path.exists(path)}
 
 
+# What Debian's copyright file of the compiler brings for the languages and
+# libraries the program does not use, and paths only the build machine has.
+FOREIGN_NOTICES = r"\b(?:Ada|GNAT|Go|Phobos|Modula-2|libffi)\b|/usr/share/"
+
+
+def notices_beyond_the_program(notices: str):
+    problems = [f"holds {found!r}" for found in sorted(set(re.findall(FOREIGN_NOTICES, notices)))]
+    if "GCC RUNTIME LIBRARY EXCEPTION" not in notices:
+        problems.append("lacks the text of the GCC Runtime Library Exception")
+    return problems
+
+
 def first_run_as_written(archive: str, guide: str):
     """The Linux guide's first-run commands in one shell, beside the archive."""
     commands = [line.strip() for line in section(guide, "■ 最初に").splitlines()
@@ -198,6 +212,10 @@ def main():
         results.append((f"{NOTICES} names every component the program carries or uses",
                         [f"{name} is not named" for name in
                          sorted(carried_components(build, program)) if name not in notices]))
+        if program.endswith(".exe"):
+            results.append((f"{NOTICES} holds the exception GCC's runtime is under, and "
+                            "nothing of what the program does not carry",
+                            notices_beyond_the_program(notices)))
     return report(results)
 
 
