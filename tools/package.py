@@ -7,7 +7,9 @@ The archive is reproducible: its members come in a fixed order with fixed
 owners, modes and times (SOURCE_DATE_EPOCH, else the time of the last commit),
 so the same program gives the same archive byte for byte.
 
-Usage: package.py PROGRAM ARCHIVE (ending in .tar.gz or .zip)"""
+Usage: package.py PROGRAM ARCHIVE [SIGNED]   (ARCHIVE ending in .tar.gz or .zip;
+SIGNED, a signed copy of PROGRAM, ships in its place, with the notices of
+PROGRAM's build)"""
 
 import gzip
 import io
@@ -43,9 +45,9 @@ def source_date() -> int:
     return int(done.stdout)
 
 
-def contents(program: str):
+def contents(program: str, shipped: str):
     """(name in the package, bytes, executable) in the package's order."""
-    with open(program, "rb") as f:
+    with open(shipped, "rb") as f:
         yield os.path.basename(program), f.read(), True
     for name, path in documents(program):
         with open(os.path.join(SOURCE, path), "rb") as f:
@@ -86,7 +88,7 @@ def write_zip(archive: str, members, date: int) -> None:
 def main() -> int:
     program, archive = sys.argv[1], sys.argv[2]
     name = os.path.basename(archive)
-    members = list(contents(program))
+    members = list(contents(program, sys.argv[3] if len(sys.argv) > 3 else program))
     if name.endswith(".tar.gz"):
         write_tar_gz(archive, name[:-len(".tar.gz")], members, source_date())
     else:

@@ -8,9 +8,8 @@ names both notices, quotes the program's own causes and none it cannot print,
 and avoids the words an office reader stumbled over; that the Linux guide
 states the glibc the program needs, and its first-run commands, run as
 written, end in the completion notice; that the notices name every component
-the link map or the program itself shows, and that the Windows ones hold the
-GCC Runtime Library Exception and none of the texts the toolchain brings for
-what the program does not carry.
+the link map or the program itself shows, the Windows ones GCC's runtime
+exception and nothing foreign.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
@@ -32,6 +31,9 @@ NOTICES = "THIRD-PARTY-NOTICES.txt"
 # Words a native reader found casual, untrue or meant for developers.
 STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
              "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS"]
+# What Debian's copyright file of the compiler brings for what the program does
+# not carry, and paths of the build machine.
+FOREIGN_NOTICES = r"\b(?:Ada|GNAT|Go|Phobos|Modula-2|libffi)\b|/usr/share/"
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
@@ -154,18 +156,6 @@ def carried_components(build: str, program: str):
             re.findall(r"^LOAD (/\S+\.o)$", link_map, re.M) if os.path.exists(path)}
 
 
-# What Debian's copyright file of the compiler brings for the languages and
-# libraries the program does not use, and paths only the build machine has.
-FOREIGN_NOTICES = r"\b(?:Ada|GNAT|Go|Phobos|Modula-2|libffi)\b|/usr/share/"
-
-
-def notices_beyond_the_program(notices: str):
-    problems = [f"holds {found!r}" for found in sorted(set(re.findall(FOREIGN_NOTICES, notices)))]
-    if "GCC RUNTIME LIBRARY EXCEPTION" not in notices:
-        problems.append("lacks the text of the GCC Runtime Library Exception")
-    return problems
-
-
 def first_run_as_written(archive: str, guide: str):
     """The Linux guide's first-run commands in one shell, beside the archive."""
     commands = [line.strip() for line in section(guide, "■ 最初に").splitlines()
@@ -213,9 +203,10 @@ def main():
                         [f"{name} is not named" for name in
                          sorted(carried_components(build, program)) if name not in notices]))
         if program.endswith(".exe"):
-            results.append((f"{NOTICES} holds the exception GCC's runtime is under, and "
-                            "nothing of what the program does not carry",
-                            notices_beyond_the_program(notices)))
+            results.append((f"{NOTICES} holds GCC's runtime exception and nothing foreign",
+                            sorted(set(re.findall(FOREIGN_NOTICES, notices))) +
+                            ([] if "GCC RUNTIME LIBRARY EXCEPTION" in notices else
+                             ["no GCC Runtime Library Exception"])))
     return report(results)
 
 
