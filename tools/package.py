@@ -2,12 +2,14 @@
 """Makes a portable package: one folder holding the program, the Japanese
 user's guide of its platform, the README and the third-party notices, and the
 example data.dat in a folder of its own, where it cannot be converted in place of the user's file,
-as a .tar.gz or a .zip.
+as a .tar.gz that holds the folder or a .zip that unpacks into one.
 The archive is reproducible: its members come in a fixed order with fixed
 owners, modes and times (SOURCE_DATE_EPOCH, else the time of the last commit),
 so the same program gives the same archive byte for byte.
 
-Usage: package.py PROGRAM ARCHIVE (ending in .tar.gz or .zip)"""
+Usage: package.py PROGRAM ARCHIVE [SIGNED]   (ARCHIVE ending in .tar.gz or .zip;
+SIGNED, a signed copy of PROGRAM, ships in its place, with the notices of
+PROGRAM's build)"""
 
 import gzip
 import io
@@ -43,9 +45,9 @@ def source_date() -> int:
     return int(done.stdout)
 
 
-def contents(program: str):
+def contents(program: str, shipped: str):
     """(name in the package, bytes, executable) in the package's order."""
-    with open(program, "rb") as f:
+    with open(shipped, "rb") as f:
         yield os.path.basename(program), f.read(), True
     for name, path in documents(program):
         with open(os.path.join(SOURCE, path), "rb") as f:
@@ -70,11 +72,13 @@ def write_tar_gz(archive: str, folder: str, members, date: int) -> None:
             gz.write(payload.getvalue())
 
 
-def write_zip(archive: str, folder: str, members, date: int) -> None:
+def write_zip(archive: str, members, date: int) -> None:
+    # Explorer's すべて展開 unpacks into a folder named after the zip: the files
+    # go at the top, or the program would sit one folder deeper.
     stamp = time.gmtime(max(date, 315532800))[:6]  # a zip cannot hold times before 1980
     with zipfile.ZipFile(archive, "w") as z:
         for name, data, executable in members:
-            info = zipfile.ZipInfo(f"{folder}/{name}", date_time=stamp)
+            info = zipfile.ZipInfo(name, date_time=stamp)
             info.compress_type = zipfile.ZIP_DEFLATED
             info.create_system = 3  # the modes below are Unix modes
             info.external_attr = (0o755 if executable else 0o644) << 16
@@ -84,10 +88,11 @@ def write_zip(archive: str, folder: str, members, date: int) -> None:
 def main() -> int:
     program, archive = sys.argv[1], sys.argv[2]
     name = os.path.basename(archive)
-    folder = name[:-len(".tar.gz")] if name.endswith(".tar.gz") else name[:-len(".zip")]
-    members = list(contents(program))
-    writer = write_tar_gz if name.endswith(".tar.gz") else write_zip
-    writer(archive, folder, members, source_date())
+    members = list(contents(program, sys.argv[3] if len(sys.argv) > 3 else program))
+    if name.endswith(".tar.gz"):
+        write_tar_gz(archive, name[:-len(".tar.gz")], members, source_date())
+    else:
+        write_zip(archive, members, source_date())
     print(f"package: {archive}")
     return 0
 

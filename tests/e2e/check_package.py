@@ -1,6 +1,7 @@
 """Makes the portable package of a build and checks what it holds: the
 program, its platform's Japanese guide, the README and the third-party notices
-in one folder, no data.dat beside them, the example in the sample folder the
+where unpacking puts them in one folder (at the zip's top, in the tar.gz's
+folder), no data.dat beside them, the example in the sample folder the
 guide names; that the Windows guide opens in Notepad (UTF-8 with BOM, CRLF);
 that the guide's first run starts the program inside the sample folder and
 copies no data.dat out of it, names both notices, quotes the program's own
@@ -9,7 +10,8 @@ stumbled over; that the Linux guide states the glibc the program needs, and
 its first-run commands, run as written, end in the completion notice and
 leave no data.dat beside the program, so that a user's data.dat.txt put there
 next gets the failure notice and a cause line that names it; that the notices
-name every component the link map or the program itself shows.
+name every component the link map or the program itself shows, the Windows
+ones GCC's runtime exception and nothing foreign.
 Usage: check_package.py BUILD_DIR ARCHIVE_NAME PROGRAM_NAME"""
 
 import os
@@ -33,6 +35,9 @@ NOTICES = "THIRD-PARTY-NOTICES.txt"
 STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
              "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS",
              "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード"]
+# What Debian's copyright file of the compiler brings for what the program does
+# not carry, and paths of the build machine.
+FOREIGN_NOTICES = r"\b(?:Ada|GNAT|Go|Phobos|Modula-2|libffi)\b|/usr/share/"
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
@@ -205,30 +210,37 @@ def main():
                       stdout=subprocess.DEVNULL).returncode != 0:
         return report([(f"the portable-package target makes {archive_name}", ["it failed"])])
     archive = os.path.join(build, archive_name)
-    folder = archive_name.rsplit(".", 2 if archive_name.endswith(".tar.gz") else 1)[0]
+    # Explorer's すべて展開 unpacks a zip into a folder named after it, so the
+    # zip's files sit at its top; a tar.gz brings its folder, as Linux ones do.
+    top = "" if archive_name.endswith(".zip") else archive_name[:-len(".tar.gz")] + "/"
     found = members(archive)
     problems = [f"{name} missing (has {sorted(found)})"
                 for name in (program, GUIDE, "README.md", NOTICES, SAMPLE)
-                if f"{folder}/{name}" not in found]
-    if f"{folder}/data.dat" in found:
+                if f"{top}{name}" not in found]
+    if f"{top}data.dat" in found:
         problems.append("a data.dat beside the program, which a run would convert")
     results = [(f"{archive_name} holds the program, the guide, README.md and the sample",
                 problems)]
-    if f"{folder}/{GUIDE}" in found and f"{folder}/{program}" in found:
-        guide = read_member(archive, f"{folder}/{GUIDE}")
+    if f"{top}{GUIDE}" in found and f"{top}{program}" in found:
+        guide = read_member(archive, f"{top}{GUIDE}")
         results.append((f"{GUIDE}: its form, both notices, the causes, the sample folder",
-                        guide_problems(guide, read_member(archive, f"{folder}/{program}"),
+                        guide_problems(guide, read_member(archive, f"{top}{program}"),
                                        program.endswith(".exe"))))
         if not program.endswith(".exe"):
             results.append((f"{GUIDE}: the first run, as written, ends in the completion "
                             "notice; a data.dat.txt put beside the program then fails, named",
-                            first_run_as_written(archive, guide.decode("utf-8-sig"), folder,
-                                                 program)))
-    if f"{folder}/{NOTICES}" in found:
-        notices = read_member(archive, f"{folder}/{NOTICES}").decode("utf-8-sig")
+                            first_run_as_written(archive, guide.decode("utf-8-sig"),
+                                                 top.rstrip("/"), program)))
+    if f"{top}{NOTICES}" in found:
+        notices = read_member(archive, f"{top}{NOTICES}").decode("utf-8-sig")
         results.append((f"{NOTICES} names every component the program carries or uses",
                         [f"{name} is not named" for name in
                          sorted(carried_components(build, program)) if name not in notices]))
+        if program.endswith(".exe"):
+            results.append((f"{NOTICES} holds GCC's runtime exception and nothing foreign",
+                            sorted(set(re.findall(FOREIGN_NOTICES, notices))) +
+                            ([] if "GCC RUNTIME LIBRARY EXCEPTION" in notices else
+                             ["no GCC Runtime Library Exception"])))
     return report(results)
 
 

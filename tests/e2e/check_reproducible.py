@@ -1,6 +1,7 @@
 """Builds the release twice, from two copies of the source tree in folders of
-different names, and compares: the programs, both packages and SHA256SUMS must
-be the same byte for byte. Usage: check_reproducible.py SOURCE_DIR"""
+different names, and compares: the programs, the Windows one's debug
+file, both packages and SHA256SUMS must be the same byte for byte.
+Usage: check_reproducible.py SOURCE_DIR"""
 
 import filecmp
 import os
@@ -13,6 +14,7 @@ from desktop import require
 from harness import report
 
 ARTIFACTS = ["build-release/renumber", "build-windows/renumber.exe",
+             "build-windows/renumber.debug",
              "release/renumber-1.00-Linux.tar.gz", "release/renumber-1.00-win64.zip",
              "release/SHA256SUMS"]
 
@@ -31,13 +33,15 @@ def main():
     source = os.path.abspath(sys.argv[1])
     date = subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=source, capture_output=True,
                           text=True, check=True).stdout.strip()
+    # Unsigned, as a signature holds the time of signing.
+    unsigned = {name: value for name, value in os.environ.items() if "RENUMBER_SIGN" not in name}
     root = tempfile.mkdtemp(prefix="renumber-reproducible-")
     try:
         copies = [os.path.join(root, "first"), os.path.join(root, "second-copy")]
         for copy in copies:
             copy_tree(source, copy)
             done = subprocess.run(["tools/release.sh", "release"], cwd=copy,
-                                  env=dict(os.environ, SOURCE_DATE_EPOCH=date),
+                                  env=dict(unsigned, SOURCE_DATE_EPOCH=date),
                                   capture_output=True, text=True)
             if done.returncode != 0:
                 return report([(f"release in {copy}", [done.stdout[-2000:] + done.stderr[-2000:]])])

@@ -1,6 +1,7 @@
 """Checks what the Windows program carries besides its code: a GUI subsystem
 entry, no DLL beyond those of Windows itself, the Japanese version record,
-the icon and the manifest. Usage: check_windows_program.py PROGRAM.exe"""
+the icon and the manifest, and no debug information, only the name of the
+build's file that holds it. Usage: check_windows_program.py PROGRAM.exe"""
 
 import re
 import struct
@@ -42,6 +43,10 @@ def check(program: str):
                              text=True, check=True).stdout
     if not re.search(r"Subsystem\s+00000002", headers):
         problems.append("not a GUI subsystem program")
+    sections = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", program], capture_output=True,
+                              text=True, check=True).stdout
+    if ".debug_" in sections or ".gnu_debuglink" not in sections:
+        problems.append("debug sections, or no .gnu_debuglink to the build's debug file")
     dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
     if not dlls <= SYSTEM_DLLS:
         problems.append(f"needs DLLs besides Windows' own: {sorted(dlls - SYSTEM_DLLS)}")
