@@ -31,7 +31,9 @@ class StringInput final : public host::InputFile {
     return count;
   }
   void close() override {}
-  [[nodiscard]] host::FileIdentity identity() const override { return {{1, 0, 1}, {}, "", 1, {}, 0, true}; }
+  [[nodiscard]] host::FileIdentity identity() const override {
+    return {{1, 0, 1}, {}, "", 1, {}, 0, true};
+  }
   [[nodiscard]] host::FileState state() const override { return {content_.size(), 0}; }
 
  private:

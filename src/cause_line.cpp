@@ -97,11 +97,20 @@ void FormatClues::add(std::string_view bytes) {
   started_ = started_ || !bytes.empty();
   for (const char byte : bytes) {
     switch (byte) {
-      case '\0': ++nuls_; break;
-      case '\t': ++tabs_; break;
-      case ';': ++semicolons_; break;
-      case ',': ++commas_; break;
-      default: break;
+      case '\0':
+        ++nuls_;
+        break;
+      case '\t':
+        ++tabs_;
+        break;
+      case ';':
+        ++semicolons_;
+        break;
+      case ',':
+        ++commas_;
+        break;
+      default:
+        break;
     }
     if (blank_) follow_blanks(static_cast<unsigned char>(byte));
   }
@@ -119,7 +128,8 @@ std::string FormatClues::hint(std::size_t separator_commas) const {
   if (semicolons_ > 0 && semicolons_ >= commas) {
     return "; its fields are separated by semicolons, not by \",\"";
   }
-  if (commas > 0) return "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
+  if (commas > 0)
+    return "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
   return {};
 }
 

@@ -19,7 +19,7 @@ namespace {
 // more come here; kept out of the per-line loop, whose carried code it would
 // otherwise push out of a register (2 instructions a line more, every shape).
 [[gnu::noinline]] std::size_t separators_up_to(std::string_view text, std::size_t from,
-                                                std::size_t limit) {
+                                               std::size_t limit) {
   const char* const end = text.data() + text.size();
   const char* field = text.data() + from;  // where the field being scanned starts
   std::size_t count = 0;

@@ -106,7 +106,7 @@ inline constexpr const char* kOutputMayBeInput =
 inline const char* refusal_as_input(const FileIdentity& output, const FileIdentity& input) {
   if (!may_be_same_file(output, input)) return nullptr;
   return output.described && input.described && ids_prove_same(output, input) ? kOutputIsInput
-                                                                               : kOutputMayBeInput;
+                                                                              : kOutputMayBeInput;
 }
 
 // The cause of a missing data file, followed by the files whose names begin

@@ -54,8 +54,8 @@ struct LinePiece {
 // Reads a file line by line. A carriage return, or a carriage return and a
 // line feed, ends a line; a line feed alone is an ordinary byte. The last line
 // need not be terminated. A file that holds a line feed and no carriage return
-// at all has LF line ends, which would make it one line: it fails instead. Lines are views into the reader's buffer, valid
-// until the next call. The buffer never grows: a line longer than half of it
+// at all has LF line ends, which would make it one line: it fails instead. Lines are views into the
+// reader's buffer, valid until the next call. The buffer never grows: a line longer than half of it
 // is handed out in pieces instead (the long-line path), so that memory stays
 // bounded whatever the file holds.
 class LineReader {
@@ -109,7 +109,7 @@ class LineReader {
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
   bool long_line_ = false;
-  bool long_line_first_ = false;   // the long line is the file's first
+  bool long_line_first_ = false;    // the long line is the file's first
   bool line_feed_in_line_ = false;  // a line feed was seen in it
 };
 

@@ -130,8 +130,7 @@ int open_descriptor(const std::string& path, int flags, mode_t mode = 0) {
 class Descriptor {
  public:
   Descriptor(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  Descriptor(Descriptor&& other) noexcept
-      : fd_(other.release()), path_(std::move(other.path_)) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.release()), path_(std::move(other.path_)) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   Descriptor& operator=(Descriptor&&) = delete;
@@ -299,7 +298,8 @@ class PosixHost final : public Host {
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     const int fd = open_descriptor(path, O_RDONLY);
     if (fd < 0 && errno == ENOENT) {
-      throw Module1::Failure(with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
+      throw Module1::Failure(
+          with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
     }
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);

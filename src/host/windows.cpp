@@ -122,15 +122,16 @@ std::vector<std::string> look_alikes_of(const std::wstring& name) {
   std::vector<std::string> names;
   WIN32_FIND_DATAW found{};
   // The pattern is matched against short names too: the long name decides.
-  HANDLE const search = FindFirstFileExW((name + L".*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, 0);
+  HANDLE search = FindFirstFileExW((name + L".*").c_str(), FindExInfoBasic, &found,
+                                   FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
     const std::wstring_view found_name = found.cFileName;
     const auto length = static_cast<int>(prefix.size());
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
         found_name.size() > prefix.size() &&
-        CompareStringOrdinal(found_name.data(), length, prefix.data(), length, TRUE) == CSTR_EQUAL) {
+        CompareStringOrdinal(found_name.data(), length, prefix.data(), length, TRUE) ==
+            CSTR_EQUAL) {
       names.push_back(narrow(found_name));
     }
   } while (FindNextFileW(search, &found) != 0);
@@ -453,9 +454,10 @@ class WindowsHost final : public Host {
     // path still tells. CreateFile gives that access to every handle it
     // opens, but a handle duplicated with less access lacks it.
     if (!identity.described && !identity.final_path.empty()) {
-      return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
-        return data_file.final_path == identity.final_path;
-      });
+      return std::any_of(data_files_.begin(), data_files_.end(),
+                         [&](const FileIdentity& data_file) {
+                           return data_file.final_path == identity.final_path;
+                         });
     }
     return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
       return may_be_same_file(identity, data_file);

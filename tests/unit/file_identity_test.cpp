@@ -38,9 +38,8 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
       {"other high half", file, id(7, 9, 42, "/v/data2.dat"), false},
       {"other volume", file, id(8, 0, 42, "/v/data2.dat"), false},
       {"other ID, same path", file, id(7, 0, 43, "/v/data.dat"), true},
-      {"IDs made up per name, one size and the same times", id(7, 0, 43, "/v/data2.dat", 1,
-                                                                content, 900),
-       file, true},
+      {"IDs made up per name, one size and the same times",
+       id(7, 0, 43, "/v/data2.dat", 1, content, 900), file, true},
       {"other IDs, two names, other times", id(7, 0, 43, "/v/data2.dat", 2, content, 901), file,
        false},
       {"one file, its 128-bit ID asked once only",
@@ -76,8 +75,7 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
   }
   // Only equal IDs say that data2.dat is data.dat; anything else, that it may be.
   EXPECT_STREQ(host::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file), host::kOutputIsInput);
-  EXPECT_STREQ(host::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
-               host::kOutputMayBeInput);
+  EXPECT_STREQ(host::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file), host::kOutputMayBeInput);
   EXPECT_STREQ(host::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
                host::kOutputMayBeInput);
 }

@@ -35,22 +35,6 @@ class ChunkedInput final : public host::InputFile {
   std::size_t offset_ = 0;
 };
 
-void read_into(host::LineReader& reader, std::vector<std::string>& lines) {
-  for (host::Lines run = reader.read_lines(); !run.empty() || reader.at_long_line();
-       run = reader.read_lines()) {
-    for (std::string_view line; run.read_line(line);) lines.emplace_back(line);
-    if (!run.empty() || !reader.at_long_line()) continue;
-    std::string line;
-    for (host::LinePiece piece{}; !piece.line_ends;) {
-      piece = reader.long_line_piece();
-      const std::size_t taken = piece.bytes.size() - (piece.line_ends ? 0 : 2);
-      line += piece.bytes.substr(0, taken);
-      reader.take(taken, piece.line_ends);
-    }
-    lines.push_back(line);
-  }
-}
-
 const std::string kLfLineEnds =
     "failed: lines end in LF alone (no CR in the whole file); they must end in CR LF";
 
@@ -63,7 +47,19 @@ std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
   host::LineReader reader(file, buffer_size);
   std::vector<std::string> lines;
   try {
-    read_into(reader, lines);
+    for (host::Lines run = reader.read_lines(); !run.empty() || reader.at_long_line();
+         run = reader.read_lines()) {
+      for (std::string_view line; run.read_line(line);) lines.emplace_back(line);
+      if (!run.empty() || !reader.at_long_line()) continue;
+      std::string line;
+      for (host::LinePiece piece{}; !piece.line_ends;) {
+        piece = reader.long_line_piece();
+        const std::size_t taken = piece.bytes.size() - (piece.line_ends ? 0 : 2);
+        line += piece.bytes.substr(0, taken);
+        reader.take(taken, piece.line_ends);
+      }
+      lines.push_back(line);
+    }
   } catch (const Module1::Failure& failure) {
     lines.push_back(std::string("failed: ") + failure.what());
   }

@@ -135,18 +135,22 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
       {"\"a\",\"b\",\"c\",\"5\"\r\n", "data.dat line 3: 4 fields; a record needs at least 5"},
       // What the commonest wrong files show.
       {"a,b,\"c;d\",5,e\r\n",
-       too_few + "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
-      {"\"a\",\"b\",c,5,e\r\n", "data.dat line 3: 2 fields; a record needs at least 5; its fields "
-                                  "are not each wrapped in double quotes, as in a CSV saved from Excel"},
+       too_few +
+           "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
+      {"\"a\",\"b\",c,5,e\r\n",
+       "data.dat line 3: 2 fields; a record needs at least 5; its fields "
+       "are not each wrapped in double quotes, as in a CSV saved from Excel"},
       {"a\tb,c\td\t5\te\r\n", too_few + "; its fields are separated by tabs, not by \",\""},
       {"a;b;c,d;5;e\r\n", too_few + "; its fields are separated by semicolons, not by \",\""},
       {std::string("\0\"\0a\0\"\0,\0\"\0", 11) + "\r\n",
-       too_few + "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
+       too_few +
+           "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
       {" \t\x81\x40 \r\n", too_few + "; the line holds nothing but spaces"},
       {"@\x81\r\n", too_few},
       // Longer than half the reader's buffer: fails before it is held whole.
       {std::string(600000, ',') + "\"" + std::string(600000, '"') + "\r\n",
-       too_few + "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
+       too_few +
+           "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
       {[] {
          std::string separators;
          for (int i = 0; i < 200000; ++i) separators += "\",\"";
@@ -176,8 +180,9 @@ TEST(RunConversion, LfLineEndsFailWithoutARecordWritten) {
       host.files[MemoryHost::kOutput] = "old content";
       EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << input.size();
       EXPECT_EQ(output_of(host), "") << input.size();
-      EXPECT_EQ(host.causes, std::vector<std::string>{"data.dat line 1: lines end in LF alone (no "
-                                                      "CR in the whole file); they must end in CR LF"})
+      EXPECT_EQ(host.causes,
+                std::vector<std::string>{"data.dat line 1: lines end in LF alone (no "
+                                         "CR in the whole file); they must end in CR LF"})
           << input.size() << ", buffer " << buffer;
     }
   }
