@@ -32,7 +32,8 @@ NOTICES = "THIRD-PARTY-NOTICES.txt"
 # other than the one word the guides use for a thing (patterns).
 STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
              "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS",
-             "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード"]
+             "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード",
+             "パソコン"]
 # The causes that the program words itself, the same on each platform, as
 # the end-to-end cases see it print them.
 OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
