@@ -34,7 +34,8 @@ NOTICES = "THIRD-PARTY-NOTICES.txt"
 # other than the one word the guides use for a thing (patterns).
 STUMBLING = ["取ってきた", "必ず出る画面", "ちゃんとある", "確かめてほしいこと", "標準エラー出力",
              "flock で押さえ", "フォルダごと移しても直りません", "文字コードは Shift_JIS",
-             "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード"]
+             "コード欄", "フォルダ(?!ー)", "窓", "開発者にお知らせ", "原因の行", "どの文字コード",
+             "パソコン"]
 # What Debian's copyright file of the compiler brings for what the program does
 # not carry, and paths of the build machine.
 FOREIGN_NOTICES = r"\b(?:Ada|GNAT|Go|Phobos|Modula-2|libffi)\b|/usr/share/"
