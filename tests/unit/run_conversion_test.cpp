@@ -145,7 +145,7 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
       {std::string("\0\"\0a\0\"\0,\0\"\0", 11) + "\r\n",
        too_few +
            "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
-      {" \t\x81\x40 \r\n", too_few + "; the line holds nothing but spaces"},
+      {" \t\x81\x40\xe3\x80\x80 \r\n", too_few + "; the line holds nothing but spaces"},
       {"@\x81\r\n", too_few},
       // Longer than half the reader's buffer: fails before it is held whole.
       {std::string(600000, ',') + "\"" + std::string(600000, '"') + "\r\n",
