@@ -54,10 +54,11 @@ struct LinePiece {
 // Reads a file line by line. A carriage return, or a carriage return and a
 // line feed, ends a line; a line feed alone is an ordinary byte. The last line
 // need not be terminated. A file that holds a line feed and no carriage return
-// at all has LF line ends, which would make it one line: it fails instead. Lines are views into the
-// reader's buffer, valid until the next call. The buffer never grows: a line longer than half of it
-// is handed out in pieces instead (the long-line path), so that memory stays
-// bounded whatever the file holds.
+// at all has LF line ends, which would make it one line: it fails instead.
+// Lines are views into the reader's buffer, valid until the next call. The
+// buffer never grows: a line longer than half of it is handed out in pieces
+// instead (the long-line path), so that memory stays bounded whatever the
+// file holds.
 class LineReader {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
