@@ -147,6 +147,9 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
            "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
       {" \t\x81\x40\xe3\x80\x80 \r\n", too_few + "; the line holds nothing but spaces"},
       {"@\x81\r\n", too_few},
+      {"\x81"
+       "A\r\n",
+       too_few},
       // Longer than half the reader's buffer: fails before it is held whole.
       {std::string(600000, ',') + "\"" + std::string(600000, '"') + "\r\n",
        too_few +
