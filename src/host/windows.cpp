@@ -451,8 +451,8 @@ class WindowsHost final : public Host {
     }
     const FileIdentity identity = identity_of(handle);
     // A handle without FILE_READ_ATTRIBUTES cannot be described, though its
-    // path still tells. CreateFile gives that access to every handle it
-    // opens, but a handle duplicated with less access lacks it.
+    // path still tells: a handle that CreateFile opened can be asked for its
+    // metadata even without access, one duplicated with less access may not.
     if (!identity.described && !identity.final_path.empty()) {
       return std::any_of(data_files_.begin(), data_files_.end(),
                          [&](const FileIdentity& data_file) {
