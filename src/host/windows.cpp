@@ -402,8 +402,8 @@ class WindowsHost final : public Host {
 
   // Opens a file, waiting out a brief hold by another program; a hold that
   // lasts is named in `in_use` words.
-  static HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                             DWORD flags, const char* in_use) {
+  HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                      DWORD flags, const char* in_use) {
     const std::wstring name = system_path(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
     const DWORD error = waiting_out_holds([&] {
@@ -411,7 +411,10 @@ class WindowsHost final : public Host {
       return handle != INVALID_HANDLE_VALUE;
     });
     if (handle != INVALID_HANDLE_VALUE) return handle;
-    if (held_elsewhere(error)) throw Module1::Failure(path + ": " + in_use);
+    if (held_elsewhere(error)) {
+      remember_held_data_file(name);
+      throw Module1::Failure(path + ": " + in_use);
+    }
     if (error == ERROR_FILE_NOT_FOUND && disposition == OPEN_EXISTING) {
       throw Module1::Failure(
           with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
@@ -428,6 +431,17 @@ class WindowsHost final : public Host {
       throw Module1::Failure(path + ": " + kOutputReadOnly);
     }
     fail_with_error(path, error);
+  }
+
+  // A data file that another handle holds may be standard error itself (cmd's
+  // `2>> data2.dat` holds it for writing): it is known by its identity all
+  // the same, through an open that asks no access and so meets no share mode.
+  void remember_held_data_file(const std::wstring& name) {
+    const Handle file(
+        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr),
+        {});
+    if (file.get() != INVALID_HANDLE_VALUE) data_files_.push_back(identity_of(file.get()));
   }
 
   void remember_data_file(HANDLE handle, const FileIdentity& identity) {

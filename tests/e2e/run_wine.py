@@ -198,7 +198,8 @@ def two_instances(screen, prefix, program):
 # the program's folder, file that must hold exactly one cause line or None,
 # text it must hold, whether the data files report no file IDs). An old
 # data2.dat is there before each run. Standard error redirected into data.dat
-# itself must leave data.dat as it was. (Windows allows no control characters
+# itself must leave data.dat as it was; into data2.dat, which cmd then holds
+# for writing so that the run cannot open it, data2.dat. (Windows allows no control characters
 # in names.) The files of a volume without file IDs are not taken for one:
 # the run gets past data2.dat to the bad record.
 BLANK_SECOND_LINE = b'"a","b","c","5","e"\r\n\r\n'
@@ -207,6 +208,8 @@ CAUSE_LINES = [
      "data.dat", False),
     ("standard error is data.dat", "folder", BLANK_SECOND_LINE, "renumber.exe 2>> data.dat", None,
      "", False),
+    ("standard error is data2.dat, held by cmd", "folder", BLANK_SECOND_LINE,
+     "renumber.exe 2>> data2.dat", None, "", False),
     ("a volume without file IDs", "folder", BLANK_SECOND_LINE, "renumber.exe 2> cause.txt",
      "cause.txt", "data.dat line 2: 0 fields", True),
     ("a folder name in code page 932, and a character beyond it", "予定表ソ한", None,
@@ -241,6 +244,9 @@ def cause_lines(screen, prefix, program, interpose):
                     problems.append(f"{name}: the cause line is {cause!r}")
             if data is not None and open(os.path.join(folder.path, "data.dat"), "rb").read() != data:
                 problems.append(f"{name}: data.dat changed")
+            if command.endswith("data2.dat") and \
+                    open(os.path.join(folder.path, "data2.dat"), "rb").read() != b"old data2.dat\r\n":
+                problems.append(f"{name}: data2.dat changed")
         finally:
             shutil.rmtree(root, ignore_errors=True)
     return problems
