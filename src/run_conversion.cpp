@@ -10,8 +10,8 @@
 #include "cause_line.h"
 #include "code_table.h"
 #include "failure.h"
-#include "host/line_reader.h"
-#include "host/line_writer.h"
+#include "line_reader.h"
+#include "line_writer.h"
 #include "long_record.h"
 #include "record_line.h"
 
@@ -44,9 +44,9 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
 }
 
 // The runs of whole lines up to the next long line or the end of the input.
-Code convert_runs(host::LineReader& input, host::LineWriter& output, Code carried_code,
+Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
                   std::uint64_t& lines_converted) {
-  for (host::Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
+  for (Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
     char* to = output.room(output_room(lines.size()));
     try {
       for (std::string_view line; lines.read_line(line); ++lines_converted) {
@@ -67,13 +67,12 @@ Code convert_runs(host::LineReader& input, host::LineWriter& output, Code carrie
 // inlined, nor called from the loop over runs, so that the per-line loop
 // keeps its registers: inlined, narrow lines took 175 instructions each
 // instead of 170, in one loop with the runs 176.
-[[gnu::noinline]] Code convert_long_line(host::LineReader& input, host::LineWriter& output,
-                                         Code carried_code) {
+[[gnu::noinline]] Code convert_long_line(LineReader& input, LineWriter& output, Code carried_code) {
   LongRecord record(carried_code);
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
   try {
-    for (host::LinePiece piece = input.long_line_piece();; piece = input.long_line_piece()) {
+    for (LinePiece piece = input.long_line_piece();; piece = input.long_line_piece()) {
       input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
       if (piece.line_ends) break;
     }
@@ -89,7 +88,7 @@ Code convert_runs(host::LineReader& input, host::LineWriter& output, Code carrie
 // The single failure path: keeps the lines converted so far, names the cause
 // on the diagnostic channel, with what became of those lines when they could
 // not all be kept, and shows the failure notice, whatever the cause.
-Outcome fail(host::Host& host, std::optional<host::LineWriter>& output, std::string cause) {
+Outcome fail(host::Host& host, std::optional<LineWriter>& output, std::string cause) {
   try {
     if (output) output->keep_written_lines();
   } catch (const std::exception& unwritten) {
@@ -107,7 +106,7 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
   // Declared before the handler is armed so that the handler can keep the
   // lines already converted.
   std::unique_ptr<host::OutputFile> output_file;
-  std::optional<host::LineWriter> output;
+  std::optional<LineWriter> output;
   std::uint64_t lines_converted = 0;
   try {
     const std::string input_path = path_beside_program(host, kInputFileName);
@@ -118,7 +117,7 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
     output_file = host.open_output(path_beside_program(host, kOutputFileName), *input_file);
     output.emplace(*output_file);
 
-    host::LineReader input(*input_file, line_buffer_size);
+    LineReader input(*input_file, line_buffer_size);
     Code carried_code;
     for (;;) {
       carried_code = convert_runs(input, *output, carried_code, lines_converted);

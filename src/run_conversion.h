@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "host/host.h"
-#include "host/line_reader.h"
+#include "line_reader.h"
 
 namespace Module1 {
 
@@ -23,6 +23,6 @@ enum class Outcome { completed, failed };
 // the failure notice instead. The outcome becomes the exit status. Tests give
 // the line reader a small buffer, so that short lines take the long-line path.
 Outcome run_conversion(host::Host& host,
-                       std::size_t line_buffer_size = host::LineReader::kDefaultBufferSize);
+                       std::size_t line_buffer_size = LineReader::kDefaultBufferSize);
 
 }  // namespace Module1

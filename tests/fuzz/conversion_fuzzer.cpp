@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   // ends fall on every side of a read boundary, and the reader's buffer, so
   // that lines of a few bytes take the long-line path too.
   const std::size_t read_chunk = 1 + bytes[0] % 64;
-  constexpr std::size_t kLineBuffers[] = {host::LineReader::kDefaultBufferSize, 4, 16, 61};
+  constexpr std::size_t kLineBuffers[] = {Module1::LineReader::kDefaultBufferSize, 4, 16, 61};
   const std::size_t line_buffer = kLineBuffers[bytes[0] / 64];
   const std::string data(reinterpret_cast<const char*>(bytes) + 1, size - 1);
 

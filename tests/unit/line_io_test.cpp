@@ -8,8 +8,8 @@
 
 #include "byte_blocks.h"
 #include "failure.h"
-#include "host/line_reader.h"
-#include "host/line_writer.h"
+#include "line_reader.h"
+#include "line_writer.h"
 
 namespace {
 
@@ -44,15 +44,15 @@ const std::string kLfLineEnds =
 std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
                                   std::size_t buffer_size) {
   ChunkedInput file(content, chunk);
-  host::LineReader reader(file, buffer_size);
+  Module1::LineReader reader(file, buffer_size);
   std::vector<std::string> lines;
   try {
-    for (host::Lines run = reader.read_lines(); !run.empty() || reader.at_long_line();
+    for (Module1::Lines run = reader.read_lines(); !run.empty() || reader.at_long_line();
          run = reader.read_lines()) {
       for (std::string_view line; run.read_line(line);) lines.emplace_back(line);
       if (!run.empty() || !reader.at_long_line()) continue;
       std::string line;
-      for (host::LinePiece piece{}; !piece.line_ends;) {
+      for (Module1::LinePiece piece{}; !piece.line_ends;) {
         piece = reader.long_line_piece();
         const std::size_t taken = piece.bytes.size() - (piece.line_ends ? 0 : 2);
         line += piece.bytes.substr(0, taken);
@@ -152,9 +152,9 @@ TEST(LineReader, RunsNeverReachPastTheBytesRead) {
   // Unread bytes moved to the front of the buffer, then the end of the file.
   for (std::size_t chunk = 1; chunk <= 12; ++chunk) {
     ChunkedInput file("aaaa\r\nbbbb\r", chunk);
-    host::LineReader reader(file, 16);
+    Module1::LineReader reader(file, 16);
     std::size_t handed_out = 0;
-    for (host::Lines run = reader.read_lines(); !run.empty(); run = reader.read_lines()) {
+    for (Module1::Lines run = reader.read_lines(); !run.empty(); run = reader.read_lines()) {
       handed_out += run.size();
     }
     EXPECT_EQ(handed_out, reader.bytes_read()) << "reads of " << chunk;
@@ -163,7 +163,7 @@ TEST(LineReader, RunsNeverReachPastTheBytesRead) {
 
 // Puts each line, with CR LF, in room asked of the writer, as the run puts
 // the lines of each run of input lines.
-void put_lines(host::LineWriter& writer, const std::vector<std::string>& lines) {
+void put_lines(Module1::LineWriter& writer, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     char* const to = writer.room(line.size() + 2);
     std::memcpy(to, (line + "\r\n").data(), line.size() + 2);
@@ -202,7 +202,7 @@ TEST(LineWriter, KeepsEveryLineAcrossBufferBoundariesAndGrowsForLongerOnes) {
   for (const std::size_t buffer_size :
        {std::size_t{2}, std::size_t{5}, std::size_t{9}, std::size_t{4096}}) {
     LimitedOutput file(1 << 20);
-    host::LineWriter writer(file, buffer_size);
+    Module1::LineWriter writer(file, buffer_size);
     put_lines(writer, lines);
     writer.flush();
     EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
@@ -212,7 +212,7 @@ TEST(LineWriter, KeepsEveryLineAcrossBufferBoundariesAndGrowsForLongerOnes) {
 
 TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
   LimitedOutput file(1 << 20);
-  host::LineWriter writer(file, 64);
+  Module1::LineWriter writer(file, 64);
   put_lines(writer, {"abc"});
   EXPECT_EQ(file.writes, 0);
   writer.keep_written_lines();
@@ -233,7 +233,7 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
   for (const std::size_t buffer_size : {std::size_t{4}, std::size_t{16}, std::size_t{4096}}) {
     for (std::size_t space = 0; space < all.size(); ++space) {
       LimitedOutput file(space);
-      host::LineWriter writer(file, buffer_size);
+      Module1::LineWriter writer(file, buffer_size);
       try {
         put_lines(writer, lines);
         writer.flush();
@@ -257,7 +257,7 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
 
 TEST(LineWriter, KeepsTheWholeLinesOfAFailedWriteThatGotPartWay) {
   LimitedOutput file(13);
-  host::LineWriter writer(file, 4096);
+  Module1::LineWriter writer(file, 4096);
   put_lines(writer, {"ab", "cd", "ef", "gh"});
   EXPECT_THROW(writer.flush(), Module1::Failure);
   EXPECT_EQ(file.content, "ab\r\ncd\r\nef\r\n");  // 13 bytes reached the file; 12 are whole lines

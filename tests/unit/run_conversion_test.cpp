@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/line_reader.h"
+#include "line_reader.h"
 #include "memory_host.h"
 
 namespace {
@@ -60,7 +60,7 @@ TEST(RunConversion, RunsOfLinesThatFillTheBuffersComeOutWhole) {
   // read past it. The shortest records, each a lone CR and an empty code that
   // becomes a two-byte one (13 bytes in, 16 out), make a run larger than the
   // writer's buffer, which grows to exactly the room asked for.
-  const std::size_t full = host::LineReader::kDefaultBufferSize;
+  const std::size_t full = Module1::LineReader::kDefaultBufferSize;
   const std::string rest = R"(","b","c","5","e")"
                            "\r\n"
                            R"("a","b","c","5","e")";
@@ -162,7 +162,7 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
        "data.dat line 3: more than 32768 fields; a record holds at most 32768"},
   };
   // With a buffer of 16 bytes, every line takes the long-line path.
-  for (const std::size_t buffer : {host::LineReader::kDefaultBufferSize, std::size_t{16}}) {
+  for (const std::size_t buffer : {Module1::LineReader::kDefaultBufferSize, std::size_t{16}}) {
     for (const Case& c : cases) {
       MemoryHost host = host_with_input(good + good + c.bad_line + good);
       EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << c.cause;
@@ -178,7 +178,7 @@ TEST(RunConversion, LfLineEndsFailWithoutARecordWritten) {
   std::string large = lines;  // more fields than a record holds, long before its end
   while (large.size() < (std::size_t{2} << 20)) large += large;
   for (const std::string& input : {lines, large, std::string("\"a\",\"b\",\"c\",\"5\",\"e\n\"")}) {
-    for (const std::size_t buffer : {host::LineReader::kDefaultBufferSize, std::size_t{16}}) {
+    for (const std::size_t buffer : {Module1::LineReader::kDefaultBufferSize, std::size_t{16}}) {
       MemoryHost host = host_with_input(input);
       host.files[MemoryHost::kOutput] = "old content";
       EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << input.size();

@@ -1,4 +1,4 @@
-#include "host/line_writer.h"
+#include "line_writer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,9 +7,9 @@
 #include "failure.h"
 #include "record_line.h"
 
-namespace host {
+namespace Module1 {
 
-LineWriter::LineWriter(OutputFile& file, std::size_t buffer_size)
+LineWriter::LineWriter(host::OutputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size), next_(buffer_.get()) {}
 
 char* LineWriter::room(std::size_t size) {
@@ -37,9 +37,9 @@ void LineWriter::flush() {
   write_buffer();
   try {
     file_.flush();
-  } catch (const Module1::Failure& failure) {
+  } catch (const Failure& failure) {
     // The system took every line, but the device did not confirm them all.
-    throw Module1::Failure(std::string(failure.what()) + "; what was written may be incomplete");
+    throw Failure(std::string(failure.what()) + "; what was written may be incomplete");
   }
 }
 
@@ -52,12 +52,12 @@ void LineWriter::keep_written_lines() {
 }
 
 void LineWriter::write_buffer() {
-  if (failed_) throw Module1::Failure("output: an earlier write failed");
+  if (failed_) throw Failure("output: an earlier write failed");
   if (buffered() == 0) return;
   const std::string_view bytes(buffer_.get(), buffered());
   try {
     file_.write(bytes.data(), bytes.size());
-  } catch (const Module1::Failure& failure) {
+  } catch (const Failure& failure) {
     cut_back_after_failure(bytes, failure);
     throw;
   }
@@ -71,13 +71,12 @@ void LineWriter::write_buffer() {
 // Only the whole lines within what it reported stay, so the file is cut back
 // even when the reported size is already there. A cut that fails too is
 // named with the failure that led to it.
-void LineWriter::cut_back_after_failure(std::string_view unwritten,
-                                        const Module1::Failure& failure) {
+void LineWriter::cut_back_after_failure(std::string_view unwritten, const Failure& failure) {
   failed_ = true;
   const auto reached = static_cast<std::size_t>(file_.size() - written_);
-  const std::size_t last_end = unwritten.substr(0, reached).rfind(Module1::kLineEnd);
+  const std::size_t last_end = unwritten.substr(0, reached).rfind(kLineEnd);
   if (last_end != std::string_view::npos) {
-    whole_lines_end_ = std::min(written_ + last_end + Module1::kLineEnd.size(), long_line_start_);
+    whole_lines_end_ = std::min(written_ + last_end + kLineEnd.size(), long_line_start_);
   }
   cut_back(whole_lines_end_, failure.what());
 }
@@ -85,10 +84,10 @@ void LineWriter::cut_back_after_failure(std::string_view unwritten,
 void LineWriter::cut_back(std::uint64_t size, const std::string& cause) {
   try {
     file_.cut_back(size);
-  } catch (const Module1::Failure& cut) {
-    throw Module1::Failure(cause + "; cutting it back to whole records failed too: " + cut.what() +
-                           "; it may end inside a record");
+  } catch (const Failure& cut) {
+    throw Failure(cause + "; cutting it back to whole records failed too: " + cut.what() +
+                  "; it may end inside a record");
   }
 }
 
-}  // namespace host
+}  // namespace Module1

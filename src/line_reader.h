@@ -10,7 +10,7 @@
 #include "host/host.h"
 #include "record_line.h"
 
-namespace host {
+namespace Module1 {
 
 // Whole lines in a row, as the reader hands them out: each ends with a
 // carriage return, and a line feed after it when there is one.
@@ -32,7 +32,7 @@ class Lines {
     if (next_ == end_) return false;
     // Found before end_: every line of the run ends with one.
     const char* const carriage_return =
-        RENUMBER_SEARCH_BY_BLOCKS ? Module1::find_byte(next_, end_, '\r')
+        RENUMBER_SEARCH_BY_BLOCKS ? find_byte(next_, end_, '\r')
                                   : static_cast<const char*>(std::memchr(next_, '\r', size()));
     line = {next_, static_cast<std::size_t>(carriage_return - next_)};
     next_ = carriage_return + 1 + static_cast<std::size_t>(carriage_return[1] == '\n');
@@ -65,11 +65,11 @@ class LineReader {
   // Bytes of the buffer past the last byte read: a line's pieces are read
   // as whole blocks that far past their end (join_record), and the last line
   // of the file is given a carriage return of its own there.
-  static constexpr std::size_t kPadding = Module1::kWholeCopy;
+  static constexpr std::size_t kPadding = kWholeCopy;
 
   // `buffer_size` is at least 4: a long line's piece of three settled bytes
   // and the byte after them.
-  LineReader(InputFile& file, std::size_t buffer_size);
+  LineReader(host::InputFile& file, std::size_t buffer_size);
 
   // The whole lines that follow, at least one; none once every line has been
   // read, or when the next line is a long one. Handed out by value, so that
@@ -102,7 +102,7 @@ class LineReader {
   // been read before begin_.
   [[nodiscard]] bool at_first_line() const { return bytes_read_ == end_ - begin_; }
 
-  InputFile& file_;
+  host::InputFile& file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
   std::size_t begin_ = 0;  // first byte not handed out
@@ -114,4 +114,4 @@ class LineReader {
   bool line_feed_in_line_ = false;  // a line feed was seen in it
 };
 
-}  // namespace host
+}  // namespace Module1

@@ -1,4 +1,4 @@
-#include "host/line_reader.h"
+#include "line_reader.h"
 
 #include <cstddef>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include "failure.h"
 
-namespace host {
+namespace Module1 {
 namespace {
 
 bool holds_line_feed(std::string_view bytes) { return bytes.find('\n') != std::string_view::npos; }
@@ -14,13 +14,12 @@ bool holds_line_feed(std::string_view bytes) { return bytes.find('\n') != std::s
 // Such a file shows its lines in Notepad and Excel, which break lines at a
 // line feed, yet every line end here would be an ordinary byte of one record.
 [[noreturn]] void fail_lf_line_ends() {
-  throw Module1::Failure::record(
-      "lines end in LF alone (no CR in the whole file); they must end in CR LF");
+  throw Failure::record("lines end in LF alone (no CR in the whole file); they must end in CR LF");
 }
 
 }  // namespace
 
-LineReader::LineReader(InputFile& file, std::size_t buffer_size)
+LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
   clear_padding();
 }
@@ -72,7 +71,7 @@ LinePiece LineReader::long_line_piece() {
       if (long_line_first_ && line_feed_in_line_) fail_lf_line_ends();
       return {unread, true};
     }
-    if (unread.size() > Module1::kFieldSeparator.size() - 1) return {unread, false};
+    if (unread.size() > kFieldSeparator.size() - 1) return {unread, false};
     fill();
   }
 }
@@ -117,4 +116,4 @@ bool LineReader::fill() {
   return !file_ended_;
 }
 
-}  // namespace host
+}  // namespace Module1

@@ -9,7 +9,7 @@
 #include "failure.h"
 #include "host/host.h"
 
-namespace host {
+namespace Module1 {
 
 // Writes whole lines, each ending with a carriage return and a line feed,
 // through a buffer: the caller asks for room, puts its lines there, and says
@@ -23,7 +23,7 @@ class LineWriter {
  public:
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
 
-  explicit LineWriter(OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
+  explicit LineWriter(host::OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
 
   // Where `size` bytes may be put, after the lines put so far: the buffered
   // lines go to the file first when the room left is smaller, and the buffer
@@ -53,10 +53,10 @@ class LineWriter {
     return static_cast<std::size_t>(next_ - buffer_.get());
   }
   void write_buffer();
-  void cut_back_after_failure(std::string_view unwritten, const Module1::Failure& failure);
+  void cut_back_after_failure(std::string_view unwritten, const Failure& failure);
   void cut_back(std::uint64_t size, const std::string& cause);
 
-  OutputFile& file_;
+  host::OutputFile& file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
   char* next_;                                   // where the next line goes
@@ -66,4 +66,4 @@ class LineWriter {
   bool failed_ = false;
 };
 
-}  // namespace host
+}  // namespace Module1
