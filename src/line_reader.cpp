@@ -7,34 +7,53 @@
 #include "failure.h"
 
 namespace Module1 {
-namespace {
-
-bool holds_line_feed(std::string_view bytes) { return bytes.find('\n') != std::string_view::npos; }
-
-// Such a file shows its lines in Notepad and Excel, which break lines at a
-// line feed, yet every line end here would be an ordinary byte of one record.
-[[noreturn]] void fail_lf_line_ends() {
-  throw Failure::record("lines end in LF alone (no CR in the whole file); they must end in CR LF");
-}
-
-}  // namespace
 
 LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
   clear_padding();
+  decide_line_ends();
+}
+
+// A file has LF line ends when it holds a line feed and no carriage return
+// anywhere: a fact of the whole file, so it is read on for a carriage return
+// where its first half buffer has none. The bytes past that are let go as
+// they are searched, and the file is read again from its start: only such
+// files pay for a second read, and memory stays the buffer's.
+void LineReader::decide_line_ends() {
+  bool carriage_return = false;
+  bool line_feed = false;
+  bool let_go = false;
+  for (std::size_t unread = 0; !carriage_return && fill(); unread = end_ - begin_) {
+    // fill() moves the unread bytes to the front or leaves them where they are.
+    const std::string_view fresh(&buffer_[begin_ + unread], end_ - begin_ - unread);
+    carriage_return = fresh.find('\r') != std::string_view::npos;
+    line_feed = line_feed || fresh.find('\n') != std::string_view::npos;
+    if (!carriage_return && end_ - begin_ > capacity_ / 2) {
+      begin_ = end_;
+      let_go = true;
+    }
+  }
+  if (line_feed && !carriage_return) line_ends_ = LineEnds::lf;
+  if (!let_go) return;
+  file_.rewind();
+  begin_ = end_ = 0;
+  bytes_read_ = 0;
+  file_ended_ = false;
+  clear_padding();
 }
 
 Lines LineReader::read_lines() {
-  std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
+  std::size_t scanned = 0;  // bytes after begin_ known to hold no terminator
   for (bool more = true;; more = fill()) {
     const std::size_t settled = this->settled();
-    // The last carriage return lies among the bytes read last, unless the
-    // lines before were handed out.
+    // The last terminator lies among the bytes read last, unless the lines
+    // before were handed out.
     const std::size_t from = begin_ + scanned;
-    if (const std::size_t last = std::string_view(&buffer_[from], settled - from).rfind('\r');
+    if (const std::size_t last =
+            std::string_view(&buffer_[from], settled - from).rfind(terminator());
         last != std::string_view::npos) {
       std::size_t after = from + last + 1;
-      after += static_cast<std::size_t>(buffer_[after] == '\n');  // the byte past end_ is 0
+      after += static_cast<std::size_t>(crlf_tail_at(after));  // the byte past end_ is 0
       const Lines lines(buffer_.get() + begin_, buffer_.get() + after);
       begin_ = after;
       return lines;
@@ -45,16 +64,12 @@ Lines LineReader::read_lines() {
     // buffer is taken in pieces.
     if (end_ - begin_ > capacity_ / 2) {
       long_line_ = true;
-      long_line_first_ = at_first_line();
-      line_feed_in_line_ = false;
       return {};
     }
   }
   if (begin_ == end_) return {};
-  // The whole file, without a carriage return.
-  if (at_first_line() && holds_line_feed({&buffer_[begin_], end_ - begin_})) fail_lf_line_ends();
   // The last line has no terminator: it is given one past the bytes read.
-  buffer_[end_] = '\r';
+  buffer_[end_] = terminator();
   buffer_[end_ + 1] = '\0';
   const Lines lines(buffer_.get() + begin_, buffer_.get() + end_ + 1);
   begin_ = end_;
@@ -64,13 +79,9 @@ Lines LineReader::read_lines() {
 LinePiece LineReader::long_line_piece() {
   for (;;) {
     const std::string_view unread(&buffer_[begin_], settled() - begin_);
-    const std::size_t carriage_return = unread.find('\r');
-    if (carriage_return != std::string_view::npos) return {unread.substr(0, carriage_return), true};
-    if (long_line_first_ && !line_feed_in_line_) line_feed_in_line_ = holds_line_feed(unread);
-    if (file_ended_) {
-      if (long_line_first_ && line_feed_in_line_) fail_lf_line_ends();
-      return {unread, true};
-    }
+    const std::size_t line_end = unread.find(terminator());
+    if (line_end != std::string_view::npos) return {unread.substr(0, line_end), true};
+    if (file_ended_) return {unread, true};
     if (unread.size() > kFieldSeparator.size() - 1) return {unread, false};
     fill();
   }
@@ -79,26 +90,15 @@ LinePiece LineReader::long_line_piece() {
 void LineReader::take(std::size_t count, bool line_ends) {
   begin_ += count;
   if (!line_ends) return;
-  // The terminator, all of it read: its line feed is settled with it.
-  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(buffer_[begin_ + 1] == '\n');
+  // The terminator, all of it read: a CR's line feed is settled with it.
+  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(crlf_tail_at(begin_ + 1));
   long_line_ = false;
-}
-
-void LineReader::fail_if_lf_line_ends() {
-  if (!long_line_ || !long_line_first_ || !line_feed_in_line_) return;
-  do {
-    if (std::string_view(&buffer_[begin_], end_ - begin_).find('\r') != std::string_view::npos) {
-      return;
-    }
-    begin_ = end_;
-  } while (fill());
-  fail_lf_line_ends();
 }
 
 // Reads more bytes after the unread ones, first moved to the front when less
 // than half the buffer is free; a line that would need more is a long one.
 // False at the end of the file. The padding past the last byte read is 0,
-// whatever the fill did: never a line feed, and never a byte left unwritten
+// whatever the fill did: never a line end, and never a byte left unwritten
 // for the block reads past a line's end to look at.
 bool LineReader::fill() {
   if (file_ended_) return false;

@@ -12,8 +12,14 @@
 
 namespace Module1 {
 
-// Whole lines in a row, as the reader hands them out: each ends with a
-// carriage return, and a line feed after it when there is one.
+// How the lines of a file end: at a carriage return, with a line feed after
+// it when there is one (a line feed alone is then an ordinary byte), or, in a
+// file that holds a line feed and no carriage return anywhere, at each line
+// feed.
+enum class LineEnds { cr, lf };
+
+// Whole lines in a row, as the reader hands them out: each ends with its
+// terminator.
 class Lines {
  public:
   Lines() = default;
@@ -24,18 +30,24 @@ class Lines {
   [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(end_ - next_); }
 
   // Sets `line` to the next line, without its terminator; false when none is
-  // left. With glibc, memchr made the whole conversion 5% (narrow lines) to
-  // 45% (wide ones) faster than the block search; the Windows C library
-  // (msvcrt) searches byte by byte, where the block search took 35% less user
-  // CPU under Wine. CMake chooses by platform.
+  // left. The line ends are a template argument, so that the loop over CR
+  // lines compares with constants as before there were two kinds. With glibc,
+  // memchr made the whole conversion 5% (narrow lines) to 45% (wide ones)
+  // faster than the block search; the Windows C library (msvcrt) searches byte
+  // by byte, where the block search took 35% less user CPU under Wine. CMake
+  // chooses by platform.
+  template <LineEnds kEnds>
   bool read_line(std::string_view& line) {
+    constexpr char kTerminator = kEnds == LineEnds::cr ? '\r' : '\n';
     if (next_ == end_) return false;
     // Found before end_: every line of the run ends with one.
-    const char* const carriage_return =
-        RENUMBER_SEARCH_BY_BLOCKS ? find_byte(next_, end_, '\r')
-                                  : static_cast<const char*>(std::memchr(next_, '\r', size()));
-    line = {next_, static_cast<std::size_t>(carriage_return - next_)};
-    next_ = carriage_return + 1 + static_cast<std::size_t>(carriage_return[1] == '\n');
+    const char* const terminator =
+        RENUMBER_SEARCH_BY_BLOCKS
+            ? find_byte(next_, end_, kTerminator)
+            : static_cast<const char*>(std::memchr(next_, kTerminator, size()));
+    line = {next_, static_cast<std::size_t>(terminator - next_)};
+    next_ =
+        terminator + 1 + static_cast<std::size_t>(kEnds == LineEnds::cr && terminator[1] == '\n');
     return true;
   }
 
@@ -51,10 +63,8 @@ struct LinePiece {
   bool line_ends = false;
 };
 
-// Reads a file line by line. A carriage return, or a carriage return and a
-// line feed, ends a line; a line feed alone is an ordinary byte. The last line
-// need not be terminated. A file that holds a line feed and no carriage return
-// at all has LF line ends, which would make it one line: it fails instead.
+// Reads a file line by line, its line ends decided once for the whole file
+// (LineEnds). The last line need not be terminated.
 // Lines are views into the reader's buffer, valid until the next call. The
 // buffer never grows: a line longer than half of it is handed out in pieces
 // instead (the long-line path), so that memory stays bounded whatever the
@@ -64,12 +74,14 @@ class LineReader {
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
   // Bytes of the buffer past the last byte read: a line's pieces are read
   // as whole blocks that far past their end (join_record), and the last line
-  // of the file is given a carriage return of its own there.
+  // of the file is given a terminator of its own there.
   static constexpr std::size_t kPadding = kWholeCopy;
 
   // `buffer_size` is at least 4: a long line's piece of three settled bytes
-  // and the byte after them.
+  // and the byte after them. Decides the file's line ends before it returns.
   LineReader(host::InputFile& file, std::size_t buffer_size);
+
+  [[nodiscard]] LineEnds line_ends() const { return line_ends_; }
 
   // The whole lines that follow, at least one; none once every line has been
   // read, or when the next line is a long one. Handed out by value, so that
@@ -83,14 +95,11 @@ class LineReader {
   // The first `count` bytes of the piece are done with; once those of the
   // piece that ends the line are, its terminator is too.
   void take(std::size_t count, bool line_ends);
-  // After the long line failed: where it is the file's first and holds a line
-  // feed, reads on for a carriage return; without one anywhere the file has
-  // LF line ends, and fails as such, which says more than the line's fields.
-  void fail_if_lf_line_ends();
   // How many bytes the file has handed over so far.
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
+  void decide_line_ends();
   bool fill();
   void clear_padding() { std::memset(buffer_.get() + end_, 0, kPadding); }
   // One past the bytes whose meaning is known: a carriage return read last
@@ -98,9 +107,11 @@ class LineReader {
   [[nodiscard]] std::size_t settled() const {
     return end_ - static_cast<std::size_t>(!file_ended_ && end_ > begin_);
   }
-  // Whether no line has been handed out yet: then no carriage return has
-  // been read before begin_.
-  [[nodiscard]] bool at_first_line() const { return bytes_read_ == end_ - begin_; }
+  [[nodiscard]] char terminator() const { return line_ends_ == LineEnds::cr ? '\r' : '\n'; }
+  // Whether the byte at `at` is the line feed of a CR LF.
+  [[nodiscard]] bool crlf_tail_at(std::size_t at) const {
+    return line_ends_ == LineEnds::cr && buffer_[at] == '\n';
+  }
 
   host::InputFile& file_;
   std::unique_ptr<char[]> buffer_;
@@ -110,8 +121,7 @@ class LineReader {
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
   bool long_line_ = false;
-  bool long_line_first_ = false;    // the long line is the file's first
-  bool line_feed_in_line_ = false;  // a line feed was seen in it
+  LineEnds line_ends_ = LineEnds::cr;
 };
 
 }  // namespace Module1

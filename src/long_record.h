@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "cause_line.h"
@@ -50,6 +51,9 @@ class LongRecord {
     emit(kLineEnd);
     return carried_code_;
   }
+
+  // What the bytes of the fields before the fifth tell of the file.
+  [[nodiscard]] std::string hint() const { return clues_.hint(); }
 
  private:
   template <typename Emit>

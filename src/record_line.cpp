@@ -162,4 +162,17 @@ void fail_line(std::string_view line, std::size_t field_count, bool over_field_l
   fail_record(field_count, over_field_limit, clues.hint(field_count > 0 ? field_count - 1 : 0));
 }
 
+void fail_unquoted_ends(std::string_view hint) {
+  throw Failure::record(
+      "in a file whose lines end in LF, a line must begin and end with a double quote (a line feed "
+      "inside a field cannot be told from a line end)" +
+      std::string(hint));
+}
+
+void fail_unquoted_line(std::string_view line) {
+  FormatClues clues;
+  clues.add(line);
+  fail_unquoted_ends(clues.hint(separators_up_to(line, 0, line.size())));
+}
+
 }  // namespace Module1

@@ -44,12 +44,14 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
 }
 
 // The runs of whole lines up to the next long line or the end of the input.
+template <LineEnds kEnds>
 Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
                   std::uint64_t& lines_converted) {
   for (Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
     char* to = output.room(output_room(lines.size()));
     try {
-      for (std::string_view line; lines.read_line(line); ++lines_converted) {
+      for (std::string_view line; lines.read_line<kEnds>(line); ++lines_converted) {
+        if constexpr (kEnds == LineEnds::lf) require_quoted_ends(line);
         const FieldList fields = split_record(line);
         carried_code = recode(code_field(fields), carried_code);
         to = join_record(fields, carried_code, to);
@@ -71,16 +73,20 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
   LongRecord record(carried_code);
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
-  try {
-    for (LinePiece piece = input.long_line_piece();; piece = input.long_line_piece()) {
-      input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
-      if (piece.line_ends) break;
-    }
-    carried_code = record.finish(emit);
-  } catch (const Failure& failure) {
-    if (failure.is_record_failure()) input.fail_if_lf_line_ends();
-    throw;
+  LinePiece piece = input.long_line_piece();
+  // The line's first and last bytes: a piece holds the last two bytes of the
+  // one before, so none is empty.
+  const char first = piece.bytes.front();
+  char last = 0;
+  for (;; piece = input.long_line_piece()) {
+    last = piece.bytes.back();
+    input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
+    if (piece.line_ends) break;
   }
+  if (input.line_ends() == LineEnds::lf && (first != '"' || last != '"')) {
+    fail_unquoted_ends(record.hint());
+  }
+  carried_code = record.finish(emit);
   output.end_long_line();
   return carried_code;
 }
@@ -119,8 +125,11 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
 
     LineReader input(*input_file, line_buffer_size);
     Code carried_code;
+    const bool lf_line_ends = input.line_ends() == LineEnds::lf;
     for (;;) {
-      carried_code = convert_runs(input, *output, carried_code, lines_converted);
+      carried_code =
+          lf_line_ends ? convert_runs<LineEnds::lf>(input, *output, carried_code, lines_converted)
+                       : convert_runs<LineEnds::cr>(input, *output, carried_code, lines_converted);
       if (!input.at_long_line()) break;
       carried_code = convert_long_line(input, *output, carried_code);
       ++lines_converted;

@@ -121,10 +121,13 @@ CASES = [
     Case("empty file", b"", DONE, b""),
     Case("empty file empties an old data2.dat", b"", DONE, b"", old_output=OLD_OUTPUT),
     Case("CR-only lines", GOOD + b"\r" + GOOD + b"\r", DONE, crlf(GOOD_OUT, GOOD_OUT)),
-    Case("LF line ends fail before a record is written",
-         rec("a", "b", "c", "99", "e") + b"\n" + rec("a", "b", "c", "5", "e") + b"\n", FAILED, b"",
-         old_output=OLD_OUTPUT, stderr="data.dat line 1: lines end in LF alone (no CR in the "
-                                       "whole file); they must end in CR LF"),
+    Case("LF line ends convert as CR LF does",
+         rec("a", "b", "c", "99", "e") + b"\n" + GOOD + b"\n" + GOOD, DONE,
+         crlf(rec("a", "b", "c", "1", "e"), GOOD_OUT, GOOD_OUT)),
+    Case("with LF line ends, a line feed inside a field fails there",
+         GOOD + b"\n" + rec("a", "b", "c", "5", "memo\nmore") + b"\n", FAILED, crlf(GOOD_OUT),
+         stderr="data.dat line 2: in a file whose lines end in LF, a line must begin and end "
+                "with a double quote (a line feed inside a field cannot be told from a line end)"),
     # The commonest wrong files are named in the cause.
     Case("a CSV saved from Excel", b"A01,x,y,5,z\r\n", FAILED, b"",
          stderr="line 1: 1 fields; a record needs at least 5; its fields are not each wrapped "

@@ -49,7 +49,8 @@ OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "tell; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
               "; what was written may be incomplete",
-              "lines end in LF alone (no CR in the whole file); they must end in CR LF",
+              "in a file whose lines end in LF, a line must begin and end with a double quote (a "
+              "line feed inside a field cannot be told from a line end)",
               "; there is data.dat.txt (file name extensions may be hidden)",
               '; the file looks like UTF-16 ("Unicode text"): save it as ANSI (Shift_JIS) '
               'or UTF-8',

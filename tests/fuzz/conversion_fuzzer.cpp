@@ -20,18 +20,19 @@ struct Expected {
   bool completes = true;
 };
 
-// Lines end at CR or CR LF; LF alone is ordinary; the last line may be unterminated.
-std::vector<std::string> reference_lines(const std::string& data) {
+// Lines end at CR or CR LF, and LF alone is ordinary; in a file with an LF
+// and no CR, they end at LF. The last line may be unterminated.
+std::vector<std::string> reference_lines(const std::string& data, char terminator) {
   std::vector<std::string> lines;
   std::string line;
   for (std::size_t i = 0; i < data.size(); ++i) {
-    if (data[i] != '\r') {
+    if (data[i] != terminator) {
       line += data[i];
       continue;
     }
     lines.push_back(line);
     line.clear();
-    if (i + 1 < data.size() && data[i + 1] == '\n') ++i;
+    if (terminator == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
   }
   if (!line.empty()) lines.push_back(line);
   return lines;
@@ -54,13 +55,15 @@ Expected reference_conversion(const std::string& data) {
       {"11", "12"}, {"12", "13"}, {"13", "14"}, {"14", "15"}, {"15", "16"}, {"19", "17"},
       {"16", "18"}, {"17", "19"}, {"18", "20"}};
   Expected expected;
-  // LF line ends: a line feed and no carriage return anywhere.
-  if (data.find('\n') != std::string::npos && data.find('\r') == std::string::npos) {
-    expected.completes = false;
-    return expected;
-  }
+  const bool lf_line_ends =
+      data.find('\n') != std::string::npos && data.find('\r') == std::string::npos;
   std::string carried;
-  for (const std::string& line : reference_lines(data)) {
+  for (const std::string& line : reference_lines(data, lf_line_ends ? '\n' : '\r')) {
+    // There a line must begin and end with a double quote, unless it is empty.
+    if (lf_line_ends && !line.empty() && (line.front() != '"' || line.back() != '"')) {
+      expected.completes = false;
+      return expected;
+    }
     const std::vector<std::size_t> separators =
         line.empty() ? std::vector<std::size_t>{} : reference_separators(line);
     const std::size_t fields = line.empty() ? 0 : separators.size() + 1;

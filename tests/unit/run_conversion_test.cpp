@@ -173,20 +173,82 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
   }
 }
 
-TEST(RunConversion, LfLineEndsFailWithoutARecordWritten) {
-  const std::string lines = "\"a\",\"b\",\"c\",\"99\",\"e\"\n\"a\",\"b\",\"c\",\"5\",\"e\"\n";
-  std::string large = lines;  // more fields than a record holds, long before its end
-  while (large.size() < (std::size_t{2} << 20)) large += large;
-  for (const std::string& input : {lines, large, std::string("\"a\",\"b\",\"c\",\"5\",\"e\n\"")}) {
+TEST(RunConversion, LfLineEndsConvertAsTheirCrLfTwin) {
+  const std::string record = R"("a","b","c","99","e")";
+  std::string large;  // hundreds of lines past the buffer
+  for (int code = 0; large.size() < (std::size_t{2} << 20); ++code) {
+    large += R"("a","\x83\x5C",")" + std::string(code % 50, 'x') + R"(",")" +
+             std::to_string(code % 21) + "\",\"e\"\n";
+  }
+  std::string widest = "\"a";  // as many fields as a record holds
+  for (std::size_t i = 1; i < Module1::kMaxFields; ++i) widest += "\",\"5";
+  struct Case {
+    std::string lf_input;
+    bool completes;
+  };
+  const std::vector<Case> cases = {
+      {record + "\n" + record + "\n", true},
+      {record + "\n" + record, true},  // the last line without LF
+      {record + "\n", true},
+      {'"' + std::string(1536 << 10, 'y') + R"(","b","c","5","e")" + "\n" + record, true},
+      {large, true},
+      {widest + "\"\n" + record, true},
+      {widest + "\",\"x\"\n" + record, false},   // one field more
+      {record + "\n" + record + "\n\n", false},  // one LF too many
+      {record + "\n\n" + record + "\n", false},
+  };
+  for (const Case& c : cases) {
+    std::string twin;
+    for (const char byte : c.lf_input)
+      twin += byte == '\n' ? std::string("\r\n") : std::string(1, byte);
     for (const std::size_t buffer : {Module1::LineReader::kDefaultBufferSize, std::size_t{16}}) {
-      MemoryHost host = host_with_input(input);
-      host.files[MemoryHost::kOutput] = "old content";
-      EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << input.size();
-      EXPECT_EQ(output_of(host), "") << input.size();
-      EXPECT_EQ(host.causes,
-                std::vector<std::string>{"data.dat line 1: lines end in LF alone (no "
-                                         "CR in the whole file); they must end in CR LF"})
-          << input.size() << ", buffer " << buffer;
+      MemoryHost lf = host_with_input(c.lf_input);
+      MemoryHost crlf = host_with_input(twin);
+      const std::string context = c.lf_input.substr(0, 40) + ", buffer " + std::to_string(buffer);
+      EXPECT_EQ(Module1::run_conversion(lf, buffer),
+                c.completes ? Outcome::completed : Outcome::failed)
+          << context;
+      EXPECT_EQ(Module1::run_conversion(crlf, buffer),
+                c.completes ? Outcome::completed : Outcome::failed)
+          << context;
+      EXPECT_EQ(output_of(lf), output_of(crlf)) << context;
+      EXPECT_EQ(lf.causes, crlf.causes) << context;
+    }
+  }
+}
+
+TEST(RunConversion, LfLinesThatDoNotBeginAndEndWithAQuoteFailThere) {
+  const std::string good = "\"a\",\"b\",\"c\",\"5\",\"e\"\n";
+  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  const std::string unquoted =
+      "data.dat line 3: in a file whose lines end in LF, a line must begin and end with a double "
+      "quote (a line feed inside a field cannot be told from a line end)";
+  const std::string excel =
+      "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
+  struct Case {
+    std::string bad_lines;
+    std::string cause;
+  };
+  const std::vector<Case> cases = {
+      // A field that holds a line break: neither half may convert.
+      {"\"a\",\"b\",\"c\",\"5\",\"memo\nmore\",\"e\"\n", unquoted},
+      {"\"a\",\"b\",\"c\",\"5\",\"" + std::string(600000, 'm') + "\n\",\"e\"\n", unquoted},
+      {"a\",\"b\",\"c\",\"5\",\"e\"\n", unquoted},
+      {"\"a\",\"b\",\"c\",\"5\",e\n", unquoted + excel},
+      {"a,b,c,5,e\n", unquoted + excel},
+      {"a\tb\tc\td\n", unquoted + "; its fields are separated by tabs, not by \",\""},
+      {" \x81\x40 \n", unquoted + "; the line holds nothing but spaces"},
+      {"\"a\",\"b\"\n", "data.dat line 3: 2 fields; a record needs at least 5"},
+      {"\"\n", "data.dat line 3: 1 fields; a record needs at least 5"},
+  };
+  // With a buffer of 16 bytes, every line takes the long-line path.
+  for (const std::size_t buffer : {Module1::LineReader::kDefaultBufferSize, std::size_t{16}}) {
+    for (const Case& c : cases) {
+      MemoryHost host = host_with_input(good + good + c.bad_lines + good);
+      EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << c.cause;
+      EXPECT_EQ(output_of(host), converted + converted) << c.cause;
+      EXPECT_EQ(host.causes, std::vector<std::string>{c.cause})
+          << c.bad_lines.substr(0, 30) << ", buffer " << buffer;
     }
   }
 }
@@ -268,6 +330,14 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
     EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"})
         << c.name;
   }
+  // An LF file given a CR between the read that decides its line ends and
+  // the one that converts it.
+  const std::string lf_record = R"("a","b","c","0","e")" + std::string("\n");
+  MemoryHost host = host_with_input(lf_record + lf_record);
+  host.read_chunk = 10;
+  host.change_input_after_first_read = [](std::string& content) { content.back() = '\r'; };
+  EXPECT_EQ(Module1::run_conversion(host, 16), Outcome::failed);
+  EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"});
 }
 
 TEST(RunConversion, AfterAFullDiskTheOutputHoldsWholeRecordsOnly) {
