@@ -1,5 +1,6 @@
 #include "line_reader.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string_view>
@@ -33,30 +34,30 @@ void LineReader::decide_line_ends() {
       let_go = true;
     }
   }
-  if (line_feed && !carriage_return) line_ends_ = LineEnds::lf;
-  if (!let_go) return;
-  file_.rewind();
-  begin_ = end_ = 0;
-  bytes_read_ = 0;
-  file_ended_ = false;
-  clear_padding();
+  if (let_go) {
+    file_.rewind();
+    begin_ = end_ = 0;
+    bytes_read_ = 0;
+    file_ended_ = false;
+    clear_padding();
+  }
+  if (line_feed && !carriage_return) {
+    line_ends_ = LineEnds::lf;
+    std::replace(&buffer_[begin_], &buffer_[end_], '\n', '\r');
+  }
 }
 
 Lines LineReader::read_lines() {
-  std::size_t scanned = 0;  // bytes after begin_ known to hold no terminator
+  std::size_t scanned = 0;  // bytes after begin_ known to hold no carriage return
   for (bool more = true;; more = fill()) {
     const std::size_t settled = this->settled();
-    // The last terminator lies among the bytes read last, unless the lines
-    // before were handed out.
+    // The last carriage return lies among the bytes read last, unless the
+    // lines before were handed out.
     const std::size_t from = begin_ + scanned;
-    if (const std::size_t last =
-            std::string_view(&buffer_[from], settled - from).rfind(terminator());
+    if (const std::size_t last = std::string_view(&buffer_[from], settled - from).rfind('\r');
         last != std::string_view::npos) {
-      std::size_t after = from + last + 1;
-      after += static_cast<std::size_t>(crlf_tail_at(after));  // the byte past end_ is 0
-      const Lines lines(buffer_.get() + begin_, buffer_.get() + after);
-      begin_ = after;
-      return lines;
+      const std::size_t after = from + last + 1;
+      return hand_out(after + static_cast<std::size_t>(buffer_[after] == '\n'));  // past end_: 0
     }
     if (!more) break;
     scanned = settled - begin_;
@@ -69,17 +70,34 @@ Lines LineReader::read_lines() {
   }
   if (begin_ == end_) return {};
   // The last line has no terminator: it is given one past the bytes read.
-  buffer_[end_] = terminator();
+  buffer_[end_] = '\r';
   buffer_[end_ + 1] = '\0';
-  const Lines lines(buffer_.get() + begin_, buffer_.get() + end_ + 1);
-  begin_ = end_;
-  return lines;
+  return hand_out(end_ + 1);
+}
+
+// The lines from begin_ up to `after`. With LF line ends, only those before
+// the first that does not begin and end with a double quote; that line fails
+// once it is the first. Only such files pay for this second look at a line.
+Lines LineReader::hand_out(std::size_t after) {
+  const char* const first = &buffer_[begin_];
+  const char* end = &buffer_[after];
+  Lines lines(first, end);
+  for (std::string_view line; line_ends_ == LineEnds::lf && lines.read_line(line);) {
+    if (!quoted_ends(line)) {
+      if (line.data() == first) fail_unquoted_line(line);
+      end = line.data();
+      break;
+    }
+  }
+  // Past end_ only by the last line's own terminator.
+  begin_ = std::min(end_, begin_ + static_cast<std::size_t>(end - first));
+  return {first, end};
 }
 
 LinePiece LineReader::long_line_piece() {
   for (;;) {
     const std::string_view unread(&buffer_[begin_], settled() - begin_);
-    const std::size_t line_end = unread.find(terminator());
+    const std::size_t line_end = unread.find('\r');
     if (line_end != std::string_view::npos) return {unread.substr(0, line_end), true};
     if (file_ended_) return {unread, true};
     if (unread.size() > kFieldSeparator.size() - 1) return {unread, false};
@@ -90,8 +108,8 @@ LinePiece LineReader::long_line_piece() {
 void LineReader::take(std::size_t count, bool line_ends) {
   begin_ += count;
   if (!line_ends) return;
-  // The terminator, all of it read: a CR's line feed is settled with it.
-  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(crlf_tail_at(begin_ + 1));
+  // The terminator, all of it read: its line feed is settled with it.
+  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(buffer_[begin_ + 1] == '\n');
   long_line_ = false;
 }
 
@@ -109,6 +127,7 @@ bool LineReader::fill() {
     end_ = unread;
   }
   const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
+  if (line_ends_ == LineEnds::lf) std::replace(&buffer_[end_], &buffer_[end_ + count], '\n', '\r');
   end_ += count;
   bytes_read_ += count;
   clear_padding();

@@ -30,24 +30,18 @@ class Lines {
   [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(end_ - next_); }
 
   // Sets `line` to the next line, without its terminator; false when none is
-  // left. The line ends are a template argument, so that the loop over CR
-  // lines compares with constants as before there were two kinds. With glibc,
-  // memchr made the whole conversion 5% (narrow lines) to 45% (wide ones)
-  // faster than the block search; the Windows C library (msvcrt) searches byte
-  // by byte, where the block search took 35% less user CPU under Wine. CMake
-  // chooses by platform.
-  template <LineEnds kEnds>
+  // left. With glibc, memchr made the whole conversion 5% (narrow lines) to
+  // 45% (wide ones) faster than the block search; the Windows C library
+  // (msvcrt) searches byte by byte, where the block search took 35% less user
+  // CPU under Wine. CMake chooses by platform.
   bool read_line(std::string_view& line) {
-    constexpr char kTerminator = kEnds == LineEnds::cr ? '\r' : '\n';
     if (next_ == end_) return false;
     // Found before end_: every line of the run ends with one.
-    const char* const terminator =
-        RENUMBER_SEARCH_BY_BLOCKS
-            ? find_byte(next_, end_, kTerminator)
-            : static_cast<const char*>(std::memchr(next_, kTerminator, size()));
-    line = {next_, static_cast<std::size_t>(terminator - next_)};
-    next_ =
-        terminator + 1 + static_cast<std::size_t>(kEnds == LineEnds::cr && terminator[1] == '\n');
+    const char* const carriage_return =
+        RENUMBER_SEARCH_BY_BLOCKS ? find_byte(next_, end_, '\r')
+                                  : static_cast<const char*>(std::memchr(next_, '\r', size()));
+    line = {next_, static_cast<std::size_t>(carriage_return - next_)};
+    next_ = carriage_return + 1 + static_cast<std::size_t>(carriage_return[1] == '\n');
     return true;
   }
 
@@ -64,7 +58,10 @@ struct LinePiece {
 };
 
 // Reads a file line by line, its line ends decided once for the whole file
-// (LineEnds). The last line need not be terminated.
+// (LineEnds). The last line need not be terminated. In a file with LF line
+// ends, the line feeds are turned into carriage returns as they are read, so
+// that every line is read, and converted, by one rule, and the lines that do
+// not begin and end with a double quote fail there.
 // Lines are views into the reader's buffer, valid until the next call. The
 // buffer never grows: a line longer than half of it is handed out in pieces
 // instead (the long-line path), so that memory stays bounded whatever the
@@ -107,11 +104,7 @@ class LineReader {
   [[nodiscard]] std::size_t settled() const {
     return end_ - static_cast<std::size_t>(!file_ended_ && end_ > begin_);
   }
-  [[nodiscard]] char terminator() const { return line_ends_ == LineEnds::cr ? '\r' : '\n'; }
-  // Whether the byte at `at` is the line feed of a CR LF.
-  [[nodiscard]] bool crlf_tail_at(std::size_t at) const {
-    return line_ends_ == LineEnds::cr && buffer_[at] == '\n';
-  }
+  Lines hand_out(std::size_t after);
 
   host::InputFile& file_;
   std::unique_ptr<char[]> buffer_;

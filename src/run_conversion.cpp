@@ -44,14 +44,12 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
 }
 
 // The runs of whole lines up to the next long line or the end of the input.
-template <LineEnds kEnds>
 Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
                   std::uint64_t& lines_converted) {
   for (Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
     char* to = output.room(output_room(lines.size()));
     try {
-      for (std::string_view line; lines.read_line<kEnds>(line); ++lines_converted) {
-        if constexpr (kEnds == LineEnds::lf) require_quoted_ends(line);
+      for (std::string_view line; lines.read_line(line); ++lines_converted) {
         const FieldList fields = split_record(line);
         carried_code = recode(code_field(fields), carried_code);
         to = join_record(fields, carried_code, to);
@@ -125,11 +123,8 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
 
     LineReader input(*input_file, line_buffer_size);
     Code carried_code;
-    const bool lf_line_ends = input.line_ends() == LineEnds::lf;
     for (;;) {
-      carried_code =
-          lf_line_ends ? convert_runs<LineEnds::lf>(input, *output, carried_code, lines_converted)
-                       : convert_runs<LineEnds::cr>(input, *output, carried_code, lines_converted);
+      carried_code = convert_runs(input, *output, carried_code, lines_converted);
       if (!input.at_long_line()) break;
       carried_code = convert_long_line(input, *output, carried_code);
       ++lines_converted;
