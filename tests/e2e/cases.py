@@ -50,6 +50,8 @@ class Case:
     file_ids: str = ""                    # the data files' IDs as the preloaded library makes
                                           # them: "none", or "per-name" (made up, one link)
     plants_dll: bool = False              # a uxtheme.dll of the tests' own beside the program
+    faults: Optional[dict] = None         # the preloaded library's faults (RENUMBER_...: errno)
+    read_only_volume: bool = False        # the program folder mounted read-only (as root)
 
 
 def rec(*fields: str, enc: str = "cp932") -> bytes:
@@ -78,12 +80,25 @@ def _look_alikes(folder: str) -> None:
             f.write(crlf(GOOD))
 
 
+def _look_alike(folder: str) -> None:
+    with open(os.path.join(folder, "data.dat.txt"), "wb") as f:
+        f.write(crlf(GOOD))
+
+
 def _read_only_output(folder: str) -> None:
     os.chmod(os.path.join(folder, "data2.dat"), 0o444)
 
 
 def _input_is_directory(folder: str) -> None:
     os.mkdir(os.path.join(folder, "data.dat"))
+
+
+def _output_is_directory(folder: str) -> None:
+    os.mkdir(os.path.join(folder, "data2.dat"))
+
+
+def _unwritable_folder(folder: str) -> None:
+    os.chmod(folder, 0o555)
 
 
 def _realistic_data(folder: str) -> None:
@@ -102,6 +117,7 @@ def _fields(count: int) -> bytes:
 
 GOOD = rec("A01", "x", "y", "5", "z")
 GOOD_OUT = rec("A01", "x", "y", "6", "z")
+THREE_FIELDS = rec("a", "b", "c")
 
 CASES = [
     Case("road of one record",
@@ -138,6 +154,11 @@ CASES = [
     Case("a file saved as Unicode text (UTF-16)", crlf(GOOD).decode().encode("utf-16"), FAILED,
          b"", stderr='line 1: 1 fields; a record needs at least 5; the file looks like UTF-16 '
                      '("Unicode text"): save it as ANSI (Shift_JIS) or UTF-8'),
+    Case("a semicolon-separated file", b'"A01";"x";"y";"5";"z"\r\n', FAILED, b"",
+         stderr='; its fields are separated by semicolons, not by ","'),
+    Case("a line of spaces", crlf(GOOD, b"   "), FAILED, crlf(GOOD_OUT),
+         stderr="data.dat line 2: 1 fields; a record needs at least 5; the line holds nothing "
+                "but spaces"),
     Case("last line without terminator", crlf(GOOD) + GOOD, DONE, crlf(GOOD_OUT, GOOD_OUT)),
     Case("trailing blank line fails after the records before it",
          crlf(GOOD, GOOD) + b"\r\n", FAILED, crlf(GOOD_OUT, GOOD_OUT),
@@ -162,14 +183,39 @@ CASES = [
          arrange=_look_alikes,
          stderr="; there are data.dat.csv, data.dat.txt (file name extensions may be hidden)",
          os_message="data.dat: No such file or directory; there are"),
+    Case("missing data.dat beside one file whose extension Explorer hides", None, FAILED, ABSENT,
+         arrange=_look_alike,
+         stderr="; there is data.dat.txt (file name extensions may be hidden)"),
     Case("data.dat that is a directory", None, FAILED, UNCHANGED, old_output=OLD_OUTPUT,
          arrange=_input_is_directory, stderr="data.dat", os_message="data.dat: Is a directory"),
+    Case("data2.dat that is a directory", crlf(GOOD), FAILED, NOT_CHECKED,
+         arrange=_output_is_directory, stderr="data2.dat",
+         os_message="data2.dat: Is a directory"),
+    Case("data.dat that is a device", None, FAILED, ABSENT,
+         arrange=_symlink("/dev/null", "data.dat"), posix_only=True,
+         stderr="data.dat: not a regular file"),
     Case("read-only data2.dat is not emptied", crlf(GOOD), FAILED, UNCHANGED,
          old_output=OLD_OUTPUT, arrange=_read_only_output,
          stderr="data2.dat: read-only file; not overwritten"),
     Case("read-only data2.dat is not emptied, for a user who is not root", crlf(GOOD), FAILED,
          UNCHANGED, old_output=OLD_OUTPUT, arrange=_read_only_output, posix_only=True,
          unprivileged=True, stderr="data2.dat: read-only file; not overwritten"),
+    Case("a folder the user may not write in", crlf(GOOD), FAILED, ABSENT,
+         arrange=_unwritable_folder, posix_only=True, unprivileged=True,
+         stderr="data2.dat: Permission denied"),
+    Case("a folder on a read-only volume", crlf(GOOD), FAILED, ABSENT, read_only_volume=True,
+         stderr="data2.dat", os_message="data2.dat: Read-only file system"),
+    # Writes and syncs that the device refuses.
+    Case("a bad record, then the lines before it cannot be written", crlf(GOOD, THREE_FIELDS),
+         FAILED, WHOLE_RECORDS, faults={"RENUMBER_WRITE_ERROR": "5"},
+         stderr="data.dat line 2: 3 fields; a record needs at least 5; the lines before it "
+                "could not all be written: "),
+    Case("a bad record, then neither writing nor cutting back works", crlf(GOOD, THREE_FIELDS),
+         FAILED, NOT_CHECKED, faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5",
+                                      "RENUMBER_TRUNCATE_FROM": "2"},
+         stderr="; it may end inside a record"),
+    Case("data2.dat's sync fails", crlf(GOOD), FAILED, WHOLE_RECORDS,
+         faults={"RENUMBER_SYNC_ERROR": "5"}, stderr="; what was written may be incomplete"),
     Case("data2.dat on a full disk", crlf(GOOD), FAILED, NOT_CHECKED,
          arrange=_symlink("/dev/full", "data2.dat"), posix_only=True,
          stderr="data2.dat: No space left on device"),

@@ -40,6 +40,10 @@ class CaseFolder:
             self._write("data2.dat", case.old_output)
         if case.arrange:
             case.arrange(self.app)
+        self.mounted = case.read_only_volume
+        if self.mounted:  # the folder bound onto itself, then made read-only
+            subprocess.run(["mount", "--bind", self.app, self.app], check=True)
+            subprocess.run(["mount", "-o", "remount,bind,ro", self.app], check=True)
         self.start = self.program
         if case.via_symlink:
             self.start = os.path.join(self.cwd, "linked-renumber")
@@ -57,9 +61,18 @@ class CaseFolder:
             return f.read()
 
     def remove(self) -> None:
+        if self.mounted:
+            subprocess.run(["umount", self.app], check=True)
         for folder, _, _ in os.walk(self.root):
             os.chmod(folder, 0o755)
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def printed_causes(stderr: bytes, encoding: str = "utf-8") -> List[str]:
+    """The cause lines a run printed; the Windows program writes them to a
+    file or pipe in the ANSI code page."""
+    return [line.decode(encoding, "replace") for line in stderr.splitlines()
+            if line.startswith(b"renumber: ")]
 
 
 def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,

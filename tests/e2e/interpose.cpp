@@ -7,11 +7,12 @@
 //   RENUMBER_NULL_ERROR       opening /dev/null fails with it;
 //   RENUMBER_WRITE_ERROR      every write to data2.dat stores half its bytes,
 //                             then fails with it (as a lost network share may);
-//   RENUMBER_TRUNCATE_ERROR   ftruncate fails with it, from the call numbered
+//   RENUMBER_TRUNCATE_ERROR   ftruncate of data2.dat fails with it, from the call numbered
 //                             RENUMBER_TRUNCATE_FROM on (1, the first, unless
 //                             set; the first empties data2.dat when it opens);
 //   RENUMBER_CLOSE_ERROR      closing data.dat closes it, then fails with it;
 //   RENUMBER_SETFL_ERROR      setting the status flags of data.dat fails with it;
+//   RENUMBER_SYNC_ERROR       syncing data2.dat (fsync, fdatasync) fails with it;
 //   RENUMBER_FILE_IDS         data.dat and data2.dat report inode 0 ("none"),
 //                             as a volume without file IDs does, or an inode
 //                             of their name's own and one link ("per-name"), as
@@ -140,12 +141,30 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
 extern "C" int ftruncate(int fd, off_t length) {
   static int calls = 0;
   const int from = std::max(chosen_error("RENUMBER_TRUNCATE_FROM"), 1);
-  if (const int error = chosen_error("RENUMBER_TRUNCATE_ERROR"); error != 0 && ++calls >= from) {
+  // Only data2.dat's calls count, in whichever process makes them (under Wine, its server).
+  if (const int error = chosen_error("RENUMBER_TRUNCATE_ERROR");
+      error != 0 && is_file(fd, "data2.dat") && ++calls >= from) {
     errno = error;
     return -1;
   }
   return real<int (*)(int, off_t)>("ftruncate")(fd, length);
 }
+
+namespace {
+
+// Both calls: the Linux program syncs its data, Wine's FlushFileBuffers the file.
+int failed_sync(int fd, const char* name) {
+  const int error = chosen_error("RENUMBER_SYNC_ERROR");
+  if (error == 0 || !is_file(fd, "data2.dat")) return real<int (*)(int)>(name)(fd);
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+extern "C" int fsync(int fd) { return failed_sync(fd, "fsync"); }
+
+extern "C" int fdatasync(int fd) { return failed_sync(fd, "fdatasync"); }
 
 extern "C" int fstat(int fd, struct stat* status) {
   const int result = real<int (*)(int, struct stat*)>("fstat")(fd, status);

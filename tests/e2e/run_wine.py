@@ -3,7 +3,8 @@
 Wine runs on a virtual display in a Japanese locale, so that the ANSI code
 page is 932. Each message box is dismissed with Enter; Wine's message box
 trace tells which notice it showed. Cases that need POSIX links or devices are
-left to the native runner. Usage: run_wine.py PROGRAM.exe SCREENSHOT_FOLDER INTERPOSE_LIBRARY
+left to the native runner. Every cause line the Windows guide quotes must then
+have been printed by a case or the full disk, in Wine's words for Windows' texts. Usage: run_wine.py PROGRAM.exe SCREENSHOT_FOLDER INTERPOSE_LIBRARY
 """
 
 import contextlib
@@ -17,9 +18,10 @@ import zipfile
 
 import reference
 from cases import CASES, DONE, FAILED
+from check_package import guide_of, unprinted_quotes
 from desktop import Xvfb, require
-from harness import (CaseFolder, Holder, can_mount, check_kept_after_full_disk, judge, report,
-                     disk_filling_midway)
+from harness import (CaseFolder, Holder, can_mount, check_kept_after_full_disk, judge,
+                     printed_causes, report, disk_filling_midway)
 
 LOCALE = "ja_JP.UTF-8"
 SHOTS = {"road of one record": "wine-completion.png", "missing data.dat": "wine-failure.png"}
@@ -81,12 +83,17 @@ def windows_path(path: str) -> str:
     return "Z:" + path.replace("/", "\\")
 
 
-def run_case(screen, prefix, case, program, shots, interpose):
+def run_case(screen, prefix, case, program, shots, interpose, printed):
+    problems = []
+    if case.read_only_volume and not can_mount(problems):
+        return problems
     folder = CaseFolder(case, program)
     try:
         env = dict(prefix.env, WINEDEBUG="trace+msgbox")
-        if case.file_ids:
-            env.update(LD_PRELOAD=interpose, RENUMBER_FILE_IDS=case.file_ids)
+        if case.file_ids or case.faults:
+            env.update(case.faults or {}, LD_PRELOAD=interpose, RENUMBER_FILE_IDS=case.file_ids)
+        if case.faults:  # Wine's server truncates files: it gets the faults too, for this case
+            subprocess.run(["wineserver", "--kill"], env=prefix.env, check=False)
         if case.plants_dll:  # preferred, as Windows prefers a DLL that is not a KnownDLL
             shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
                         os.path.join(folder.app, "uxtheme.dll"))
@@ -108,7 +115,9 @@ def run_case(screen, prefix, case, program, shots, interpose):
                 screen.screenshot(os.path.join(shots, SHOTS[case.name]))
             status = screen.dismiss(process, window, "Return")
             err.seek(0)
-            stderr = err.read().decode("utf-8", "replace")
+            stderr = err.read()
+        printed += printed_causes(stderr, "cp932")
+        stderr = stderr.decode("utf-8", "replace")
         notices = shown_notices(stderr)
         if len(notices) != 1:
             problems.append(f"message boxes shown: {notices!r}")
@@ -117,6 +126,8 @@ def run_case(screen, prefix, case, program, shots, interpose):
             problems.append("the planted uxtheme.dll was loaded")
         return problems
     finally:
+        if case.faults:
+            subprocess.run(["wineserver", "--kill"], env=env, check=False)
         folder.remove()
 
 
@@ -146,12 +157,16 @@ class WineFolder:
             return f.read()
 
 
-def dismissed(screen, prefix, program):
-    """Runs `program`, dismissing its message box: its exit status and the notices shown."""
+def dismissed(screen, prefix, program, printed=None):
+    """Runs `program`, dismissing its message box: its exit status and the
+    notices shown; its cause lines go to `printed`."""
     with tempfile.TemporaryFile() as err:
         run = started(program, prefix, err)
-        return screen.dismiss(run, screen.wait_for_window("renumber", run), "Return"), \
-            shown_notices(traced(err))
+        status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
+        err.seek(0)
+        if printed is not None:
+            printed += printed_causes(err.read(), "cp932")
+        return status, shown_notices(traced(err))
 
 
 def traced(err) -> str:
@@ -252,7 +267,7 @@ def cause_lines(screen, prefix, program, interpose):
     return problems
 
 
-def full_disk(screen, prefix, program):
+def full_disk(screen, prefix, program, printed):
     """A disk that fills up midway: the failure notice, and data2.dat cut back
     to whole records."""
     problems = []
@@ -260,7 +275,7 @@ def full_disk(screen, prefix, program):
         return problems
     with disk_filling_midway(program) as (space, data, expected):
         folder = WineFolder(program, data, space)
-        status, notices = dismissed(screen, prefix, folder.program)
+        status, notices = dismissed(screen, prefix, folder.program, printed)
         if (status, notices) != (1, [FAILED]):
             problems.append(f"status {status}, notices {notices!r}")
         output = folder.output()
@@ -340,7 +355,7 @@ def main():
         require("wine")
     require_locale()
     program, shots, interpose = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
-    results = []
+    results, printed = [], []
     with Xvfb() as screen:
         prefix = WinePrefix(screen)
         try:
@@ -350,11 +365,13 @@ def main():
             for case in CASES:
                 if not case.posix_only:
                     results.append((case.name, run_case(screen, prefix, case, program, shots,
-                                                        interpose)))
+                                                        interpose, printed)))
             results.append(("the guide's first run on the package ends in the completion notice",
                             guide_first_run(screen, prefix, program)))
             results.append(("two instances at once", two_instances(screen, prefix, program)))
-            results.append(("a full disk midway", full_disk(screen, prefix, program)))
+            results.append(("a full disk midway", full_disk(screen, prefix, program, printed)))
+            results.append(("every cause line the guide quotes is printed by a case",
+                             unprinted_quotes(guide_of(windows=True), printed, wine=True)))
             results.append(("where the cause line goes",
                             cause_lines(screen, prefix, program, interpose)))
             results.append(("no message box where no desktop is visible",
