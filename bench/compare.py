@@ -8,8 +8,11 @@ medians are reported, with renumber's user CPU time; its peak memory is
 measured on its own. Every run writes a new data2.dat after a sync, so that no
 run pays for the previous one's writeback.
 
+With --lf-twin, the same data with LF line ends is converted in the same
+rounds, and must give the same data2.dat.
+
 Usage: compare.py PROGRAM [--size-mib 256] [--rounds 7] [--shape realistic|wide|narrow]
-                  [--against OTHER_BUILD]"""
+                  [--against OTHER_BUILD] [--lf-twin]"""
 
 import argparse
 import os
@@ -44,7 +47,7 @@ def settle(folder):
     (On a virtual machine the first write() after a large file was deleted can
     pay a third of a second to get its memory back; cat, which copies inside
     the kernel, does not.)"""
-    subprocess.run("rm -f data2.dat && sync && dd if=/dev/zero of=settle bs=1M count=320 "
+    subprocess.run("rm -f data2.dat lf/data2.dat && sync && dd if=/dev/zero of=settle bs=1M count=320 "
                    "status=none && rm -f settle && sync", cwd=folder, shell=True, check=True)
 
 
@@ -62,6 +65,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--shape", default="realistic", choices=["realistic", "wide", "narrow"])
     parser.add_argument("--against", help="another build of renumber, run in the same rounds")
+    parser.add_argument("--lf-twin", action="store_true",
+                        help="also convert the data with LF line ends, in the same rounds")
     args = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="renumber-bench-")
@@ -80,9 +85,16 @@ def main():
         }
         if args.against:
             commands["against"] = "./against"
+        if args.lf_twin:
+            os.mkdir(os.path.join(folder, "lf"))
+            shutil.copy2(args.program, os.path.join(folder, "lf", "renumber"))
+            subprocess.run("sed 's/\\r$//' data.dat > lf/data.dat", cwd=folder, shell=True,
+                           check=True)
+            commands["renumber-lf"] = "cd lf && ./renumber"
+            timed("cat lf/data.dat > /dev/null", folder)
         timed("cat data.dat > /dev/null", folder)  # warm the cache
         times = {name: [] for name in commands}
-        user_times = {"renumber": [], "against": []}
+        user_times = {"renumber": [], "against": [], "renumber-lf": []}
         for round_number in range(args.rounds):
             names = list(commands)
             shift = round_number % len(names)
@@ -98,6 +110,10 @@ def main():
                        f"{commands['mawk']} && cmp -s data2.dat renumber.out", cwd=folder,
                        shell=True, env=headless(os.environ), check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL)
+        if args.lf_twin:
+            subprocess.run("cd lf && ./renumber && cmp -s data2.dat ../renumber.out", cwd=folder,
+                           shell=True, env=headless(os.environ), check=True,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         peak = max(peak_memory_mib(folder) for _ in range(3))
 
         median = {name: statistics.median(values) for name, values in times.items()}
@@ -114,11 +130,14 @@ def main():
         print(f"  dd-sync - dd       = {median['dd-sync'] - median['dd']:.3f} s   "
               "(what the sync costs a plain copy)")
         print(f"  mawk / renumber    = {median['mawk'] / median['renumber']:.1f}")
-        for name in ("renumber", "against") if args.against else ("renumber",):
+        for name in [name for name in user_times if name in commands]:
             print(f"  {name:8} user CPU  = "
                   f"{statistics.median(user_times[name]) * per_256_mib:.3f} s per 256 MiB")
         if args.against:
             print(f"  renumber / against = {median['renumber'] / median['against']:.3f}")
+        if args.lf_twin:
+            print(f"  LF twin / renumber = {median['renumber-lf'] / median['renumber']:.3f}   "
+                  "(the same records with LF line ends; data2.dat identical)")
         print(f"  renumber peak RSS  = {peak:.1f} MiB")
         print("  output identical to the mawk one-off: yes")
     finally:

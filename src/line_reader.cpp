@@ -8,6 +8,15 @@
 #include "failure.h"
 
 namespace Module1 {
+namespace {
+
+// Without a branch, so that the compiler turns it into vector instructions:
+// std::replace, which stores only the bytes it changes, took four times as long.
+void line_feeds_to_carriage_returns(char* from, char* end) {
+  for (; from != end; ++from) *from = *from == '\n' ? '\r' : *from;
+}
+
+}  // namespace
 
 LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
@@ -43,7 +52,7 @@ void LineReader::decide_line_ends() {
   }
   if (line_feed && !carriage_return) {
     line_ends_ = LineEnds::lf;
-    std::replace(&buffer_[begin_], &buffer_[end_], '\n', '\r');
+    line_feeds_to_carriage_returns(&buffer_[begin_], &buffer_[end_]);
   }
 }
 
@@ -127,7 +136,8 @@ bool LineReader::fill() {
     end_ = unread;
   }
   const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
-  if (line_ends_ == LineEnds::lf) std::replace(&buffer_[end_], &buffer_[end_ + count], '\n', '\r');
+  if (line_ends_ == LineEnds::lf)
+    line_feeds_to_carriage_returns(&buffer_[end_], &buffer_[end_ + count]);
   end_ += count;
   bytes_read_ += count;
   clear_padding();
