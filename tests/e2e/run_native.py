@@ -10,11 +10,10 @@ import subprocess
 import sys
 
 from cases import CASES
-from desktop import headless
+from desktop import NOBODY, headless
 from harness import CaseFolder, Holder, judge, report
 
 HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
-NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
 
 def run_case(case, program, interpose):
