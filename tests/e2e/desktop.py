@@ -18,7 +18,7 @@ SKIP = 77  # ctest's code for a skipped test, used only outside CI
 
 
 HEADLESS = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
-NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]  # as root, for a user
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]  # root runs as nobody
 
 
 def headless(env=None) -> dict:
@@ -51,6 +51,8 @@ def _still_waiting(process, title: str, deadline: float) -> None:
 
 
 class Desktop:
+    """What the X display and the compositor share; each has its own `press`."""
+
     def dismiss(self, process, window, key: str, attempts: int = 10) -> int:
         """Presses the key in the window until the program has ended; its exit
         status. A key pressed while the window is still being set up can be
