@@ -1,8 +1,10 @@
-"""The notice as a desktop dialog: under a virtual display the real program
-shows a window titled "renumber" that waits for the user, with data2.dat
-already complete on disk, and ends when the user presses Enter or Escape.
+"""The notice as a desktop dialog, on a virtual X display and in a headless
+Wayland compositor: the real program shows a window titled "renumber" that
+waits for the user, with data2.dat already complete on disk, and ends when
+the user presses Enter or Escape, or closes it. A display that cannot be
+opened leaves the notice to the terminal.
 
-Usage: run_dialog.py PROGRAM SCREENSHOT_FOLDER
+Usage: run_dialog.py PROGRAM SCREENSHOT_FOLDER WAYLAND_KEYBOARD
 """
 
 import os
@@ -10,14 +12,21 @@ import subprocess
 import sys
 
 from cases import CASES, DONE, FAILED
-from desktop import Xvfb, require
+from desktop import Sway, Xvfb, require
 from harness import CaseFolder, judge, report
 
-CHOSEN = {  # case name: (key that dismisses, screenshot name)
-    "road of one record": ("Return", "dialog-completion.png"),
-    "missing data.dat": ("Return", "dialog-failure.png"),
-    "four fields fail": ("Escape", None),
-}
+BOTH = ("X11", "Wayland")
+ROWS = [  # case name, how the user dismisses it, screenshot name, desktops
+    ("road of one record", "Return", "dialog-completion.png", BOTH),
+    ("missing data.dat", "Return", "dialog-failure.png", BOTH),
+    ("four fields fail", "Escape", None, BOTH),
+    # X11 without a window manager has no close button to press.
+    ("missing data.dat", "close", None, ("Wayland",)),
+]
+
+
+def case_named(name):
+    return next(case for case in CASES if case.name == name)
 
 
 def run_case(screen, case, program, shots, key, shot):
@@ -26,22 +35,18 @@ def run_case(screen, case, program, shots, key, shot):
         process = subprocess.Popen([folder.start], cwd=folder.cwd, env=screen.env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
-        problems = []
         try:
             window = screen.wait_for_window("renumber", process)
         except (RuntimeError, TimeoutError) as error:
             stdout, stderr = process.communicate(timeout=30)
             return [str(error), f"stdout {stdout!r}", f"stderr {stderr[-2000:]!r}"]
+        problems = screen.window_problems(window)
         if process.poll() is not None:
             problems.append("the program ended while its dialog was up")
         if case.notice == DONE and folder.read("data2.dat") != case.output:
             problems.append("data2.dat not complete while the completion dialog is up")
-        state = subprocess.run(["xprop", "-id", window, "_NET_WM_STATE"], env=screen.env,
-                               capture_output=True, text=True).stdout
-        if "SKIP_TASKBAR" in state:
-            problems.append(f"the dialog is kept out of the taskbar: {state.strip()}")
         if shot:
-            screen.screenshot(os.path.join(shots, shot))
+            screen.screenshot(os.path.join(shots, screen.shot_prefix + shot))
         screen.dismiss(process, window, key)
         stdout, stderr = process.communicate(timeout=30)
         if stdout:
@@ -57,27 +62,52 @@ def run_case(screen, case, program, shots, key, shot):
         folder.remove()
 
 
+def run_without_display(env, case, program):
+    """The notice on standard output, as without a desktop."""
+    folder = CaseFolder(case, program)
+    try:
+        process = subprocess.run([folder.start], cwd=folder.cwd, env=env,
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        stdout = process.stdout.decode("utf-8", "replace")
+        problems = [] if stdout.count("\n") == 1 else [f"stdout {stdout!r} is not one notice line"]
+        return problems + judge(case, folder, stdout.rstrip("\n"), process.returncode,
+                                process.stderr.decode())
+    finally:
+        folder.remove()
+
+
+def run_rows(screen, program, shots):
+    results = []
+    for name, key, shot, desktops in ROWS:
+        if screen.name in desktops:
+            results.append((f"{screen.name}: {name} (dismissed with {key})",
+                            run_case(screen, case_named(name), program, shots, key, shot)))
+    for label, env in screen.broken_envs():
+        results.append((f"{screen.name}: {label} leaves the notice to the terminal",
+                        run_without_display(env, case_named("road of one record"), program)))
+    return results
+
+
 def main():
-    require("Xvfb", "xdotool", "import", "openbox", "xmessage", "xprop")
-    program, shots = sys.argv[1], sys.argv[2]
+    program, shots, keyboard = sys.argv[1], sys.argv[2], sys.argv[3]
+    require("Xvfb", "xdotool", "import", "openbox", "xmessage", "xprop",
+            "sway", "swaymsg", "grim", keyboard or "wayland_keyboard (not built)")
     results = []
     with Xvfb() as screen:
-        for case in CASES:
-            if case.name in CHOSEN:
-                key, shot = CHOSEN[case.name]
-                results.append((f"{case.name} (dismissed with {key})",
-                                run_case(screen, case, program, shots, key, shot)))
-        case = next(case for case in CASES if case.name == "road of one record")
-        folder = CaseFolder(case, program)
+        results += run_rows(screen, program, shots)
+        folder = CaseFolder(case_named("road of one record"), program)
         try:
-            results.append(("the dialog stays in front of another program's window",
-                            screen.notice_in_front(
-                                lambda: subprocess.Popen([folder.start], cwd=folder.cwd,
-                                                         env=screen.env,
-                                                         stdin=subprocess.DEVNULL),
-                                os.path.join(shots, "dialog-in-front.png"))))
+            problems = screen.notice_in_front(
+                lambda: subprocess.Popen([folder.start], cwd=folder.cwd, env=screen.env,
+                                         stdin=subprocess.DEVNULL),
+                os.path.join(shots, "dialog-in-front.png"))
+        except (RuntimeError, TimeoutError) as error:
+            problems = [str(error)]
         finally:
             folder.remove()
+        results.append(("X11: the dialog stays in front of another program's window", problems))
+    with Sway(keyboard) as screen:
+        results += run_rows(screen, program, shots)
     return report(results)
 
 

@@ -12,11 +12,10 @@ import sys
 
 from cases import CASES
 from check_package import guide_of, unprinted_quotes
-from desktop import headless
+from desktop import NOBODY, headless
 from harness import CaseFolder, Holder, can_mount, judge, printed_causes, report
 
 HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
-NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
 
 def run_case(case, program, interpose, printed):
