@@ -140,6 +140,8 @@ CASES = [
     Case("LF line ends convert as CR LF does",
          rec("a", "b", "c", "99", "e") + b"\n" + GOOD + b"\n" + GOOD, DONE,
          crlf(rec("a", "b", "c", "1", "e"), GOOD_OUT, GOOD_OUT)),
+    Case("LF line ends past half the reader's buffer: read for a CR, then again from the start",
+         (GOOD + b"\n") * 30000, DONE, crlf(GOOD_OUT) * 30000),
     Case("with LF line ends, a line feed inside a field fails there",
          GOOD + b"\n" + rec("a", "b", "c", "5", "memo\nmore") + b"\n", FAILED, crlf(GOOD_OUT),
          stderr="data.dat line 2: in a file whose lines end in LF, a line must begin and end "
