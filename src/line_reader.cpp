@@ -20,7 +20,6 @@ void line_feeds_to_carriage_returns(char* from, char* end) {
 
 LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
-  clear_padding();
   decide_line_ends();
 }
 
@@ -33,12 +32,13 @@ void LineReader::decide_line_ends() {
   bool carriage_return = false;
   bool line_feed = false;
   bool let_go = false;
-  for (std::size_t unread = 0; !carriage_return && fill(); unread = end_ - begin_) {
-    // fill() moves the unread bytes to the front or leaves them where they are.
-    const std::string_view fresh(&buffer_[begin_ + unread], end_ - begin_ - unread);
+  // The bytes read are kept from the buffer's start until they fill more than
+  // half of it, when they are let go: fill() moves nothing before that.
+  for (std::size_t kept = 0; !carriage_return && fill(); kept = end_ - begin_) {
+    const std::string_view fresh(&buffer_[kept], end_ - kept);
     carriage_return = fresh.find('\r') != std::string_view::npos;
     line_feed = line_feed || fresh.find('\n') != std::string_view::npos;
-    if (!carriage_return && end_ - begin_ > capacity_ / 2) {
+    if (!carriage_return && end_ > capacity_ / 2) {
       begin_ = end_;
       let_go = true;
     }
@@ -48,7 +48,6 @@ void LineReader::decide_line_ends() {
     begin_ = end_ = 0;
     bytes_read_ = 0;
     file_ended_ = false;
-    clear_padding();
   }
   if (line_feed && !carriage_return) {
     line_ends_ = LineEnds::lf;

@@ -23,6 +23,7 @@ class ChunkedInput final : public host::InputFile {
     const std::size_t count = std::min({capacity, chunk_, content_.size() - offset_});
     content_.copy(buffer, count, offset_);
     offset_ += count;
+    handed_out += count;
     return count;
   }
   void rewind() override { offset_ = 0; }
@@ -34,14 +35,15 @@ class ChunkedInput final : public host::InputFile {
   std::string content_;
   std::size_t chunk_;
   std::size_t offset_ = 0;
+
+ public:
+  std::size_t handed_out = 0;  // bytes, every read counted
 };
 
 // Every line of `content`, read as the run reads them: runs of whole lines,
 // and long lines piece by piece, the last two bytes of a piece left until the
 // line ends; then "failed: " and the cause where the reader fails.
-std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
-                                  std::size_t buffer_size) {
-  ChunkedInput file(content, chunk);
+std::vector<std::string> read_all(host::InputFile& file, std::size_t buffer_size) {
   Module1::LineReader reader(file, buffer_size);
   std::vector<std::string> lines;
   try {
@@ -62,6 +64,12 @@ std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
     lines.push_back(std::string("failed: ") + failure.what());
   }
   return lines;
+}
+
+std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
+                                  std::size_t buffer_size) {
+  ChunkedInput file(content, chunk);
+  return read_all(file, buffer_size);
 }
 
 TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
@@ -101,6 +109,27 @@ TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
             << c.name << ", reads of " << chunk << ", buffer " << buffer_size;
       }
     }
+  }
+}
+
+TEST(LineReader, ReadsAFileAgainOnlyWhereItsFirstHalfBufferHoldsNoCr) {
+  struct Case {
+    std::string content;
+    std::size_t bytes_read;  // by the search for a CR, and then again from the start
+  };
+  // Read 4 bytes at a time into a buffer of 16: half of it is filled at 8.
+  const std::vector<Case> cases = {
+      {"\"a\"\n\"b\"", 7},
+      {"\"a\"\n\"b\"\n\"c\"", 11 + 11},
+      {"aaaaaa\r\nbbbbbbb\r\n", 17},
+      {"aaaaaaaaaaaaaaa\r\n", 16 + 17},
+      {"aaaaaaaa", 8},
+      {"aaaaaaaaa", 9 + 9},
+  };
+  for (const Case& c : cases) {
+    ChunkedInput file(c.content, 4);
+    read_all(file, 16);
+    EXPECT_EQ(file.handed_out, c.bytes_read) << c.content;
   }
 }
 
