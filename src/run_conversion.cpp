@@ -13,6 +13,7 @@
 #include "line_reader.h"
 #include "line_writer.h"
 #include "long_record.h"
+#include "output_guard.h"
 #include "record_line.h"
 
 namespace Module1 {
@@ -114,7 +115,8 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
     const host::FileState input_at_open = input_file->state();
     // Opened only once the input is open: a missing input leaves an old
     // output as it was.
-    output_file = host.open_output(path_beside_program(host, kOutputFileName), *input_file);
+    output_file = open_emptied_output(host, path_beside_program(host, kOutputFileName), *input_file,
+                                      input_path);
     output.emplace(*output_file);
 
     LineReader input(*input_file, line_buffer_size);

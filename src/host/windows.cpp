@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "failure.h"
+#include "file_identity.h"
 #include "host/code_page.h"
 #include "host/host.h"
+#include "look_alikes.h"
 #include "run_conversion.h"
 
 namespace host {
@@ -97,13 +99,12 @@ bool held_elsewhere(DWORD error) {
 // ERROR_SUCCESS.
 template <typename Attempt>
 DWORD waiting_out_holds(Attempt attempt) {
-  const ULONGLONG deadline = GetTickCount64() + kHoldWaitMs;
-  for (;;) {
-    if (attempt()) return ERROR_SUCCESS;
-    const DWORD error = GetLastError();
-    if (!held_elsewhere(error) || GetTickCount64() >= deadline) return error;
-    Sleep(kHoldRetryMs);
-  }
+  DWORD error = ERROR_SUCCESS;
+  still_held_after_waiting([&] {
+    error = attempt() ? ERROR_SUCCESS : GetLastError();
+    return held_elsewhere(error);
+  });
+  return error;
 }
 
 // Paths longer than MAX_PATH need the extended-length prefix on systems where
@@ -259,6 +260,21 @@ class WindowsOutputFile final : public OutputFile {
  public:
   explicit WindowsOutputFile(Handle&& file) : file_(std::move(file)) {}
 
+  [[nodiscard]] FileIdentity identity() const override { return identity_of(file_.get()); }
+
+  [[nodiscard]] bool read_only() const override {
+    return is_disk_file(file_) &&
+           (information_of(file_).dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+
+  // The file was opened without truncation and nothing has been written: its
+  // end is put at the start.
+  void empty(std::uint64_t /*expected_size*/) override {
+    if (is_disk_file(file_) && SetEndOfFile(file_.get()) == 0) {
+      fail_with_error(file_.path(), GetLastError());
+    }
+  }
+
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
       DWORD count = 0;
@@ -327,9 +343,19 @@ class WindowsHost final : public Host {
   // closed. A program that does write meanwhile fails the run at its end,
   // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
-    Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse),
-                path);
+    const std::wstring name = system_path(path);
+    const auto [handle, error] =
+        open_waiting(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                     FILE_FLAG_SEQUENTIAL_SCAN);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (held_elsewhere(error)) fail_as_held(path, name, kInputInUse);
+      if (error == ERROR_FILE_NOT_FOUND) {
+        throw Module1::Failure(
+            Module1::with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
+      }
+      fail_to_open(path, name, error);
+    }
+    Handle file(handle, path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
@@ -339,20 +365,29 @@ class WindowsHost final : public Host {
     return std::make_unique<WindowsInputFile>(std::move(file));
   }
 
-  std::unique_ptr<OutputFile> open_output(const std::string& path,
-                                          const InputFile& input) override {
-    // Opened without truncation, so that an existing file is checked before
-    // anything in it is lost. Shared for reading only: while this run holds
-    // the file, a second run cannot open it and fails with a sharing violation.
-    Handle file(open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, kOutputInUse),
-                path);
-    // Checked whether it existed or not: ERROR_ALREADY_EXISTS is not all a
-    // redirector may say, and another program may have written the file
-    // since this run created it. A new, empty file passes every check.
-    const FileIdentity identity = identity_of(file.get());
-    empty_output(file, identity, input);
-    if (is_disk_file(file)) remember_data_file(file.get(), identity);
+  // Opened without truncation, so that the run can check an existing file
+  // before anything in it is lost; it checks every file, whether it existed
+  // or not: ERROR_ALREADY_EXISTS is not all a redirector may say, and another
+  // program may have written the file since this run created it. Shared for
+  // reading only: while this run holds the file, a second run cannot open it
+  // and fails with a sharing violation.
+  std::unique_ptr<OutputFile> open_output(const std::string& path) override {
+    const std::wstring name = system_path(path);
+    const auto [handle, error] =
+        open_waiting(name, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (held_elsewhere(error)) fail_as_held(path, name, kOutputInUse);
+      // Write access to a read-only file is denied before it is even opened.
+      const DWORD attributes = GetFileAttributesW(name.c_str());
+      if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+              FILE_ATTRIBUTE_READONLY) {
+        throw Module1::Failure(path + ": " + kOutputReadOnly);
+      }
+      fail_to_open(path, name, error);
+    }
+    Handle file(handle, path);
+    if (is_disk_file(file)) remember_data_file(file.get(), identity_of(file.get()));
     return std::make_unique<WindowsOutputFile>(std::move(file));
   }
 
@@ -400,35 +435,32 @@ class WindowsHost final : public Host {
            (flags.dwFlags & WSF_VISIBLE) != 0;
   }
 
-  // Opens a file, waiting out a brief hold by another program; a hold that
-  // lasts is named in `in_use` words.
-  HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                      DWORD flags, const char* in_use) {
-    const std::wstring name = system_path(path);
+  // Opens a file, waiting out a brief hold by another program: the handle,
+  // or INVALID_HANDLE_VALUE and the error.
+  static std::pair<HANDLE, DWORD> open_waiting(const std::wstring& name, DWORD access, DWORD share,
+                                               DWORD disposition, DWORD flags) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     const DWORD error = waiting_out_holds([&] {
       handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
       return handle != INVALID_HANDLE_VALUE;
     });
-    if (handle != INVALID_HANDLE_VALUE) return handle;
-    if (held_elsewhere(error)) {
-      remember_held_data_file(name);
-      throw Module1::Failure(path + ": " + in_use);
-    }
-    if (error == ERROR_FILE_NOT_FOUND && disposition == OPEN_EXISTING) {
-      throw Module1::Failure(
-          with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
-    }
-    // Write access to a read-only file is denied before it is even opened,
-    // and any access to a folder without FILE_FLAG_BACKUP_SEMANTICS.
+    return {handle, error};
+  }
+
+  // A hold that lasts, named in `in_use` words.
+  [[noreturn]] void fail_as_held(const std::string& path, const std::wstring& name,
+                                 const char* in_use) {
+    remember_held_data_file(name);
+    throw Module1::Failure(path + ": " + in_use);
+  }
+
+  // Any access to a folder is denied without FILE_FLAG_BACKUP_SEMANTICS.
+  [[noreturn]] static void fail_to_open(const std::string& path, const std::wstring& name,
+                                        DWORD error) {
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
-    }
-    if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0 &&
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Module1::Failure(path + ": " + kOutputReadOnly);
     }
     fail_with_error(path, error);
   }
@@ -474,21 +506,8 @@ class WindowsHost final : public Host {
                          });
     }
     return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
-      return may_be_same_file(identity, data_file);
+      return Module1::may_be_same_file(identity, data_file);
     });
-  }
-
-  static void empty_output(const Handle& file, const FileIdentity& identity,
-                           const InputFile& input) {
-    if (const char* refusal = refusal_as_input(identity, input.identity())) {
-      throw Module1::Failure(file.path() + ": " + refusal);
-    }
-    if (!is_disk_file(file)) return;  // a device has nothing to empty
-    const BY_HANDLE_FILE_INFORMATION information = information_of(file);
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Module1::Failure(file.path() + ": " + kOutputReadOnly);
-    }
-    if (SetEndOfFile(file.get()) == 0) fail_with_error(file.path(), GetLastError());
   }
 
   // The data files opened so far, by handle value and by identity.

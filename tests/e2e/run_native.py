@@ -11,7 +11,7 @@ import sys
 
 from cases import CASES
 from desktop import headless
-from harness import CaseFolder, Holder, judge, report
+from harness import CaseFolder, Holder, Writer, judge, report
 
 HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
@@ -20,7 +20,8 @@ NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 def run_case(case, program, interpose):
     folder = CaseFolder(case, program)
     try:
-        holding = Holder(case.hold, folder.app, HOLDER) if case.hold else contextlib.nullcontext()
+        holding = Holder(case.hold, folder.app, HOLDER) if case.hold else \
+            Writer(folder) if case.writer else contextlib.nullcontext()
         command = [folder.start]
         if case.unprivileged and os.geteuid() == 0:
             os.chmod(folder.root, 0o755)

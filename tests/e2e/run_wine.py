@@ -18,7 +18,7 @@ import zipfile
 import reference
 from cases import CASES, DONE, FAILED
 from desktop import Xvfb, require
-from harness import (CaseFolder, Holder, can_mount, check_kept_after_full_disk, judge, report,
+from harness import (CaseFolder, Holder, Writer, can_mount, check_kept_after_full_disk, judge, report,
                      disk_filling_midway)
 
 LOCALE = "ja_JP.UTF-8"
@@ -91,7 +91,7 @@ def run_case(screen, prefix, case, program, shots, interpose):
             shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
                         os.path.join(folder.app, "uxtheme.dll"))
             env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
-        holding = contextlib.nullcontext()
+        holding = Writer(folder) if case.writer else contextlib.nullcontext()
         if case.hold:
             holder = os.path.join(os.path.dirname(program), "holder.exe")
             holding = Holder(case.hold, folder.app, [wine_command(), holder], prefix.env,

@@ -9,6 +9,7 @@
 
 #include "line_reader.h"
 #include "memory_host.h"
+#include "output_guard.h"
 
 namespace {
 
@@ -267,6 +268,37 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
     EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)}) << c.name;
     EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"})
         << c.name;
+  }
+}
+
+TEST(RunConversion, AnOutputThatIsOrMayBeTheInputOrIsReadOnlyIsNeverEmptied) {
+  const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+  using Output = MemoryHost::Output;
+  struct Case {
+    Output output_is;
+    bool read_only, appended;
+    std::string cause;
+  };
+  const std::string refused = "/mem/data2.dat: ";
+  const std::vector<Case> cases = {
+      {Output::is_input, false, false, refused + Module1::kOutputIsInput},
+      {Output::may_be_input, false, false, refused + Module1::kOutputMayBeInput},
+      {Output::undescribed, false, false, refused + Module1::kOutputMayBeInput},
+      {Output::other, true, false, refused + host::kOutputReadOnly},
+      {Output::is_input, true, false, refused + Module1::kOutputIsInput},
+      // Appended to between two descriptions, one file would look like two.
+      {Output::may_be_input, false, true, "/mem/data.dat changed while it was read"},
+      {Output::other, false, true, "/mem/data.dat changed while it was read"},
+  };
+  for (const Case& c : cases) {
+    MemoryHost host = host_with_input(input);
+    host.files[MemoryHost::kOutput] = "old content";
+    host.output_is = c.output_is;
+    host.output_read_only = c.read_only;
+    host.input_appended_while_output_described = c.appended;
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.cause;
+    EXPECT_EQ(output_of(host), "old content") << c.cause;
+    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause});
   }
 }
 
