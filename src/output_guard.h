@@ -10,7 +10,7 @@ namespace Module1 {
 // Why an output is not emptied, after its path.
 inline constexpr const char* kOutputIsInput = "is the input file itself; not overwritten";
 inline constexpr const char* kOutputMayBeInput =
-    "may be the input file itself, and the volume gives no file IDs to tell; not overwritten";
+    "may be the input file itself, and the system cannot tell whether it is; not overwritten";
 
 // Why `output` is not emptied, being or perhaps being `input`; null where it
 // is another file. It is said to be `input` only where IDs prove it.

@@ -74,10 +74,13 @@ def _hard_link(folder: str) -> None:
     os.link(os.path.join(folder, "data.dat"), os.path.join(folder, "data2.dat"))
 
 
-def _look_alikes(folder: str) -> None:
-    for name in ("data.dat.txt", "data.dat.csv"):
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(crlf(GOOD))
+def _look_alikes(*names: str) -> Callable[[str], None]:
+    """Files of those names beside the program, and its guide, which is none."""
+    def arrange(folder: str) -> None:
+        for name in names + ("renumber-guide.txt",):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(crlf(GOOD))
+    return arrange
 
 
 def _read_only_output(folder: str) -> None:
@@ -158,9 +161,13 @@ CASES = [
     Case("missing data.dat keeps an old data2.dat", None, FAILED, UNCHANGED,
          old_output=OLD_OUTPUT),
     Case("missing data.dat beside files whose extensions Explorer hides", None, FAILED, ABSENT,
-         arrange=_look_alikes,
-         stderr="; there are data.dat.csv, data.dat.txt (file name extensions may be hidden)",
-         os_message="data.dat: No such file or directory; there are"),
+         arrange=_look_alikes("data.dat.csv", "data.dat.txt"),
+         stderr="; there are data.dat.txt, data.dat.csv (file name extensions may be hidden)",
+         os_message="data.dat: No such file or directory; there are data.dat.txt, data.dat.csv ("),
+    Case("missing data.dat beside seven look-alikes: the likeliest five are named", None, FAILED,
+         ABSENT, arrange=_look_alikes(*[f"data.dat.{e}" for e in "e d c b a CSV txt".split()]),
+         stderr="; there are data.dat.txt, data.dat.CSV, data.dat.a, data.dat.b, data.dat.c and 2 "
+                "more (file name extensions may be hidden)"),
     Case("data.dat that is a directory", None, FAILED, UNCHANGED, old_output=OLD_OUTPUT,
          arrange=_input_is_directory, stderr="data.dat", os_message="data.dat: Is a directory"),
     Case("read-only data2.dat is not emptied", crlf(GOOD), FAILED, UNCHANGED,

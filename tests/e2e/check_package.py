@@ -45,8 +45,8 @@ OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "data2.dat: in use by another program or another run",
               "data.dat changed while it was read",
               "data2.dat: is the input file itself; not overwritten",
-              "data2.dat: may be the input file itself, and the volume gives no file IDs to "
-              "tell; not overwritten",
+              "data2.dat: may be the input file itself, and the system cannot tell whether it "
+              "is; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
               "; what was written may be incomplete",
               "lines end in LF alone (no CR in the whole file); they must end in CR LF",
