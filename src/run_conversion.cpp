@@ -19,6 +19,13 @@
 namespace Module1 {
 namespace {
 
+// No read or write reaches the transfer cap: a read fills at most the
+// reader's buffer, a write empties at most the writer's, grown at most to
+// the room for the lines of one read.
+static_assert(LineReader::kDefaultBufferSize <= host::kMaxTransfer &&
+              LineWriter::kDefaultBufferSize <= host::kMaxTransfer &&
+              output_room(LineReader::kDefaultBufferSize) <= host::kMaxTransfer);
+
 std::string path_beside_program(host::Host& host, std::string_view file_name) {
   // The separator goes in even when the directory already ends with one.
   std::string path = host.program_directory();

@@ -91,6 +91,10 @@ def _input_is_directory(folder: str) -> None:
     os.mkdir(os.path.join(folder, "data.dat"))
 
 
+def _fifo_input(folder: str) -> None:
+    os.mkfifo(os.path.join(folder, "data.dat"))
+
+
 def _realistic_data(folder: str) -> None:
     """Data long enough for the run to be stopped midway."""
     sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
@@ -170,6 +174,8 @@ CASES = [
                 "more (file name extensions may be hidden)"),
     Case("data.dat that is a directory", None, FAILED, UNCHANGED, old_output=OLD_OUTPUT,
          arrange=_input_is_directory, stderr="data.dat", os_message="data.dat: Is a directory"),
+    Case("data.dat that is a FIFO", None, FAILED, UNCHANGED, old_output=OLD_OUTPUT,
+         arrange=_fifo_input, posix_only=True, stderr="data.dat: not a regular file"),
     Case("read-only data2.dat is not emptied", crlf(GOOD), FAILED, UNCHANGED,
          old_output=OLD_OUTPUT, arrange=_read_only_output,
          stderr="data2.dat: read-only file; not overwritten"),

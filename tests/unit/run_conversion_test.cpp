@@ -252,6 +252,7 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
   struct Case {
     const char* name;
     void (*change)(std::string&);
+    bool state_stale = false;
   };
   const std::vector<Case> cases = {
       {"appended to", [](std::string& content) { content += content; }},
@@ -259,11 +260,15 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
       // converts, so only the change itself can fail the run.
       {"cut short", [](std::string& content) { content.resize(22 + 18); }},
       {"rewritten in place", [](std::string& content) { content[1] = 'z'; }},
+      // Only the count of bytes read tells.
+      {"appended to, its size and time cached", [](std::string& content) { content += content; },
+       true},
   };
   for (const Case& c : cases) {
     MemoryHost host = host_with_input(record + record + record);
     host.read_chunk = 10;
     host.change_input_after_first_read = c.change;
+    host.input_state_stale = c.state_stale;
     EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.name;
     EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)}) << c.name;
     EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"})
