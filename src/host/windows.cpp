@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -107,11 +108,16 @@ DWORD waiting_out_holds(Attempt attempt) {
   return error;
 }
 
-// Paths longer than MAX_PATH need the extended-length prefix on systems where
-// long paths are not enabled for every program.
+// The data files are always opened by the extended-length form of their
+// path. "Naming Files, Paths, and Namespaces": the \\?\ prefix makes the file
+// APIs send the string straight to the file system, without the parsing that
+// removes trailing periods and spaces of names, so a program in a folder
+// named `報告.` reads and writes there, not in `報告`; it also lifts the
+// MAX_PATH limit. The path is the program's own full path, with backslashes
+// and no `.` or `..`, as the prefix requires.
 std::wstring system_path(const std::string& path) {
   std::wstring wide = widen(path);
-  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
   return L"\\\\?\\" + wide;
 }
@@ -126,6 +132,8 @@ std::vector<std::string> look_alikes_of(const std::wstring& name) {
   HANDLE search = FindFirstFileExW((name + L".*").c_str(), FindExInfoBasic, &found,
                                    FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return names;
+  // Closed also when naming one throws (out of memory).
+  const std::unique_ptr<void, decltype(&FindClose)> closing(search, &FindClose);
   do {
     const std::wstring_view found_name = found.cFileName;
     const auto length = static_cast<int>(prefix.size());
@@ -136,7 +144,6 @@ std::vector<std::string> look_alikes_of(const std::wstring& name) {
       names.push_back(narrow(found_name));
     }
   } while (FindNextFileW(search, &found) != 0);
-  FindClose(search);
   return names;
 }
 
@@ -212,6 +219,15 @@ FileState state_of(const BY_HANDLE_FILE_INFORMATION& information) {
 FileIdentity identity_of(HANDLE file) {
   FileIdentity identity;
   identity.final_path = final_path_of(file);  // asks no access of the handle
+  // Asked on its own, so that the ID is known also of a handle that the older
+  // call cannot describe (Wine: a standard handle made from a Unix descriptor).
+  FILE_ID_INFO id{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id)) != 0) {
+    identity.wide_id.volume = id.VolumeSerialNumber;
+    std::memcpy(&identity.wide_id.low, id.FileId.Identifier, sizeof(identity.wide_id.low));
+    std::memcpy(&identity.wide_id.high, id.FileId.Identifier + sizeof(identity.wide_id.low),
+                sizeof(identity.wide_id.high));
+  }
   BY_HANDLE_FILE_INFORMATION information{};
   if (GetFileInformationByHandle(file, &information) == 0) {
     identity.described = false;
@@ -222,13 +238,6 @@ FileIdentity identity_of(HANDLE file) {
   identity.links = information.nNumberOfLinks;
   identity.state = state_of(information);
   identity.changed = time_of(information.ftCreationTime);
-  FILE_ID_INFO id{};
-  if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id)) != 0) {
-    identity.wide_id.volume = id.VolumeSerialNumber;
-    std::memcpy(&identity.wide_id.low, id.FileId.Identifier, sizeof(identity.wide_id.low));
-    std::memcpy(&identity.wide_id.high, id.FileId.Identifier + sizeof(identity.wide_id.low),
-                sizeof(identity.wide_id.high));
-  }
   return identity;
 }
 
@@ -333,7 +342,27 @@ class WindowsHost final : public Host {
       }
       executable.resize(executable.size() * 2);  // truncated: try a larger buffer
     }
-    return narrow(executable.substr(0, executable.find_last_of(L"\\/")));
+    const std::wstring directory = executable.substr(0, executable.find_last_of(L"\\/"));
+    // A name with an unpaired surrogate (Windows allows one) has no UTF-8
+    // form: its replacement would name another folder, where data.dat is
+    // missing. WC_ERR_INVALID_CHARS makes the conversion fail instead.
+    if (!directory.empty() && WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, directory.data(),
+                                                  static_cast<int>(directory.size()), nullptr, 0,
+                                                  nullptr, nullptr) == 0) {
+      const std::string escaped = code_page::converted_or_escaped(
+          std::wstring_view(directory), [](std::wstring_view text) -> std::optional<std::string> {
+            if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
+                                    static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                    nullptr) == 0) {
+              return std::nullopt;
+            }
+            return narrow(text);
+          });
+      throw Module1::Failure(escaped +
+                             ": the folder's name holds a character that is no Unicode text (an "
+                             "unpaired surrogate); rename the folder");
+    }
+    return narrow(directory);
   }
 
   [[nodiscard]] char path_separator() const override { return '\\'; }
@@ -473,7 +502,14 @@ class WindowsHost final : public Host {
         CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, 0, nullptr),
         {});
-    if (file.get() != INVALID_HANDLE_VALUE) data_files_.push_back(identity_of(file.get()));
+    if (file.get() != INVALID_HANDLE_VALUE) {
+      data_files_.push_back(identity_of(file.get()));
+    } else {
+      // Held, yet not even described: any disk file may be it.
+      FileIdentity unknown;
+      unknown.described = false;
+      data_files_.push_back(unknown);
+    }
   }
 
   void remember_data_file(HANDLE handle, const FileIdentity& identity) {
@@ -488,22 +524,35 @@ class WindowsHost final : public Host {
       return true;
     }
     if (GetFileType(handle) != FILE_TYPE_DISK) return false;
-    // A handle the system calls invalid is no file's. Wine says so of a
-    // standard handle made from a Unix descriptor, which still writes.
+    const FileIdentity identity = identity_of(handle);
+    // A handle that only FileIdInfo describes is told by that ID alone: Wine
+    // gives one for a standard handle made from a Unix descriptor, which the
+    // older call calls invalid, and writes through it; its volume serial is
+    // then 0, and the ID alone decides (a wrong "yes" only keeps the line).
+    if (!identity.described && Module1::id_known(identity.wide_id)) {
+      const FileId& id = identity.wide_id;
+      return std::any_of(data_files_.begin(), data_files_.end(),
+                         [&](const FileIdentity& data_file) {
+                           const FileId& data_id = data_file.wide_id;
+                           return !data_file.described || !Module1::id_known(data_id) ||
+                                  (data_id.high == id.high && data_id.low == id.low &&
+                                   (id.volume == 0 || data_id.volume == id.volume));
+                         });
+    }
+    // A handle the system calls invalid is no file's.
     BY_HANDLE_FILE_INFORMATION information{};
     if (GetFileInformationByHandle(handle, &information) == 0 &&
         GetLastError() == ERROR_INVALID_HANDLE) {
       return false;
     }
-    const FileIdentity identity = identity_of(handle);
     // A handle without FILE_READ_ATTRIBUTES cannot be described, though its
     // path still tells: a handle that CreateFile opened can be asked for its
     // metadata even without access, one duplicated with less access may not.
     if (!identity.described && !identity.final_path.empty()) {
-      return std::any_of(data_files_.begin(), data_files_.end(),
-                         [&](const FileIdentity& data_file) {
-                           return data_file.final_path == identity.final_path;
-                         });
+      return std::any_of(
+          data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
+            return !data_file.described || data_file.final_path == identity.final_path;
+          });
     }
     return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
       return Module1::may_be_same_file(identity, data_file);

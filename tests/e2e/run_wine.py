@@ -252,6 +252,23 @@ def cause_lines(screen, prefix, program, interpose):
     return problems
 
 
+def stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program):
+    """`wine renumber.exe 2>>data.dat` from a Unix shell: Wine's handle for that
+    standard error fails GetFileInformationByHandle but answers FileIdInfo,
+    which tells it for data.dat; the cause line stays out."""
+    folder = WineFolder(program, BLANK_SECOND_LINE)
+    try:
+        with open(os.path.join(folder.path, "data.dat"), "ab") as err:
+            run = subprocess.Popen([wine_command(), folder.program], cwd="/", env=prefix.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+            screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
+        with open(os.path.join(folder.path, "data.dat"), "rb") as data:
+            kept = data.read()
+        return [] if kept == BLANK_SECOND_LINE else [f"data.dat ends in {kept[-60:]!r}"]
+    finally:
+        shutil.rmtree(folder.path, ignore_errors=True)
+
+
 def full_disk(screen, prefix, program):
     """A disk that fills up midway: the failure notice, and data2.dat cut back
     to whole records."""
@@ -357,6 +374,8 @@ def main():
             results.append(("a full disk midway", full_disk(screen, prefix, program)))
             results.append(("where the cause line goes",
                             cause_lines(screen, prefix, program, interpose)))
+            results.append(("standard error appended to data.dat by a Unix shell",
+                            stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program)))
             results.append(("no message box where no desktop is visible",
                             no_visible_desktop(prefix, program)))
             results.append(("the message box stays in front of another program's window",
