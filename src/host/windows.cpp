@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -267,7 +268,9 @@ class WindowsInputFile final : public InputFile {
 
 class WindowsOutputFile final : public OutputFile {
  public:
-  explicit WindowsOutputFile(Handle&& file) : file_(std::move(file)) {}
+  // `on_emptied` is told once the run has decided to write the file.
+  WindowsOutputFile(Handle&& file, std::function<void(HANDLE)> on_emptied)
+      : file_(std::move(file)), on_emptied_(std::move(on_emptied)) {}
 
   [[nodiscard]] FileIdentity identity() const override { return identity_of(file_.get()); }
 
@@ -279,9 +282,9 @@ class WindowsOutputFile final : public OutputFile {
   // The file was opened without truncation and nothing has been written: its
   // end is put at the start.
   void empty(std::uint64_t /*expected_size*/) override {
-    if (is_disk_file(file_) && SetEndOfFile(file_.get()) == 0) {
-      fail_with_error(file_.path(), GetLastError());
-    }
+    if (!is_disk_file(file_)) return;  // a device has nothing to empty
+    if (SetEndOfFile(file_.get()) == 0) fail_with_error(file_.path(), GetLastError());
+    on_emptied_(file_.get());
   }
 
   void write(const char* data, std::size_t size) override {
@@ -325,6 +328,7 @@ class WindowsOutputFile final : public OutputFile {
 
  private:
   Handle file_;
+  std::function<void(HANDLE)> on_emptied_;
   std::uint64_t size_ = 0;
 };
 
@@ -415,9 +419,10 @@ class WindowsHost final : public Host {
       }
       fail_to_open(path, name, error);
     }
-    Handle file(handle, path);
-    if (is_disk_file(file)) remember_data_file(file.get(), identity_of(file.get()));
-    return std::make_unique<WindowsOutputFile>(std::move(file));
+    // Known as a data file once it is to be written: a refused one is closed
+    // before any cause is reported, and data.dat is known already.
+    return std::make_unique<WindowsOutputFile>(
+        Handle(handle, path), [this](HANDLE file) { remember_data_file(file, identity_of(file)); });
   }
 
   // Where no one can see a message box (a scheduled task without a logged-on
@@ -529,15 +534,16 @@ class WindowsHost final : public Host {
     // gives one for a standard handle made from a Unix descriptor, which the
     // older call calls invalid, and writes through it; its volume serial is
     // then 0, and the ID alone decides (a wrong "yes" only keeps the line).
+    // A data file without such an ID cannot be compared, as before.
     if (!identity.described && Module1::id_known(identity.wide_id)) {
       const FileId& id = identity.wide_id;
-      return std::any_of(data_files_.begin(), data_files_.end(),
-                         [&](const FileIdentity& data_file) {
-                           const FileId& data_id = data_file.wide_id;
-                           return !data_file.described || !Module1::id_known(data_id) ||
-                                  (data_id.high == id.high && data_id.low == id.low &&
-                                   (id.volume == 0 || data_id.volume == id.volume));
-                         });
+      return std::any_of(
+          data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
+            const FileId& data_id = data_file.wide_id;
+            return !data_file.described ||
+                   (Module1::id_known(data_id) && data_id.high == id.high &&
+                    data_id.low == id.low && (id.volume == 0 || data_id.volume == id.volume));
+          });
     }
     // A handle the system calls invalid is no file's.
     BY_HANDLE_FILE_INFORMATION information{};
