@@ -19,14 +19,21 @@ inline bool id_known(const host::FileId& id) {
   return !none && !not_unique;
 }
 
-// Whether the IDs prove the two files one: the 128-bit IDs where both files
-// give them (the 64-bit index of a ReFS file need not be unique), else the
-// 64-bit ones. Unequal IDs prove nothing: network redirectors make IDs up
-// (the VirtualBox shared folders give each name its own, Remote Desktop
-// drives kernel addresses).
-inline bool ids_prove_same(const host::FileIdentity& a, const host::FileIdentity& b) {
+// Whether the IDs are equal: the 128-bit IDs where both files give them (the
+// 64-bit index of a ReFS file need not be unique), else the 64-bit ones.
+// Unequal IDs prove nothing: network redirectors make IDs up (the VirtualBox
+// shared folders give each name its own, Remote Desktop drives kernel
+// addresses).
+inline bool ids_equal(const host::FileIdentity& a, const host::FileIdentity& b) {
   if (id_known(a.wide_id) && id_known(b.wide_id)) return a.wide_id == b.wide_id;
   return id_known(a.id) && id_known(b.id) && a.id == b.id;
+}
+
+// Whether the IDs prove the two files one: equal, and of a form that the
+// system vouches unique.
+inline bool ids_prove_same(const host::FileIdentity& a, const host::FileIdentity& b) {
+  const bool wide = id_known(a.wide_id) && id_known(b.wide_id);
+  return ids_equal(a, b) && (wide || (a.id_unique && b.id_unique));
 }
 
 // Whether the open file `candidate` may be the file `known`; where the system
@@ -39,7 +46,7 @@ inline bool ids_prove_same(const host::FileIdentity& a, const host::FileIdentity
 // The two descriptions must be of one moment: a file that changes between
 // them looks like two.
 inline bool may_be_same_file(const host::FileIdentity& candidate, const host::FileIdentity& known) {
-  if (!candidate.described || !known.described || ids_prove_same(candidate, known)) return true;
+  if (!candidate.described || !known.described || ids_equal(candidate, known)) return true;
   const bool ids_compared = (id_known(candidate.id) && id_known(known.id)) ||
                             (id_known(candidate.wide_id) && id_known(known.wide_id));
   if (!ids_compared && candidate.links > 1) return true;

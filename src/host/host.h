@@ -53,6 +53,9 @@ struct FileIdentity {
   // False where the system failed to describe the file at all: then nothing
   // tells it from another.
   bool described = true;
+  // Whether equal 64-bit IDs prove one file. Not on Windows: the index of a
+  // ReFS file need not be unique, and only the 128-bit ID proves it there.
+  bool id_unique = true;
 
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };

@@ -24,6 +24,11 @@ host::FileIdentity undescribed(host::FileIdentity file) {
   return file;
 }
 
+host::FileIdentity index_not_unique(host::FileIdentity file) {
+  file.id_unique = false;
+  return file;
+}
+
 TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
   constexpr std::uint64_t kOnes = ~std::uint64_t{0};
   struct Case {
@@ -83,6 +88,12 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
                Module1::kOutputMayBeInput);
   EXPECT_STREQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
                Module1::kOutputMayBeInput);
+  // Equal 64-bit indexes that need not be unique (Windows, ReFS) prove nothing; 128-bit IDs do.
+  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(id(7, 0, 42, "/v/data2.dat")), file),
+               Module1::kOutputMayBeInput);
+  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
+                                         with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
+               Module1::kOutputIsInput);
 }
 
 }  // namespace
