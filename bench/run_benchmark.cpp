@@ -45,6 +45,11 @@ class StringInput final : public host::InputFile {
 // Keeps only the last bytes written, as a sink that costs nothing per byte.
 class CountingOutput final : public host::OutputFile {
  public:
+  [[nodiscard]] host::FileIdentity identity() const override {
+    return {{1, 0, 2}, {}, "", 1, {}, 0, true};
+  }
+  [[nodiscard]] bool read_only() const override { return false; }
+  void empty(std::uint64_t /*expected_size*/) override {}
   void write(const char* data, std::size_t size) override {
     benchmark::DoNotOptimize(data);
     size_ += size;
@@ -66,8 +71,7 @@ class BenchmarkHost final : public host::Host {
   std::unique_ptr<host::InputFile> open_input(const std::string& /*path*/) override {
     return std::make_unique<StringInput>(input_);
   }
-  std::unique_ptr<host::OutputFile> open_output(const std::string& /*path*/,
-                                                const host::InputFile& /*input*/) override {
+  std::unique_ptr<host::OutputFile> open_output(const std::string& /*path*/) override {
     return std::make_unique<CountingOutput>();
   }
   void show_notice(std::string_view /*text*/) override {}

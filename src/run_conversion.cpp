@@ -13,10 +13,18 @@
 #include "line_reader.h"
 #include "line_writer.h"
 #include "long_record.h"
+#include "output_guard.h"
 #include "record_line.h"
 
 namespace Module1 {
 namespace {
+
+// No read or write reaches the transfer cap: a read fills at most the
+// reader's buffer, a write empties at most the writer's, grown at most to
+// the room for the lines of one read.
+static_assert(LineReader::kDefaultBufferSize <= host::kMaxTransfer &&
+              LineWriter::kDefaultBufferSize <= host::kMaxTransfer &&
+              output_room(LineReader::kDefaultBufferSize) <= host::kMaxTransfer);
 
 std::string path_beside_program(host::Host& host, std::string_view file_name) {
   // The separator goes in even when the directory already ends with one.
@@ -118,7 +126,8 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
     const host::FileState input_at_open = input_file->state();
     // Opened only once the input is open: a missing input leaves an old
     // output as it was.
-    output_file = host.open_output(path_beside_program(host, kOutputFileName), *input_file);
+    output_file = open_emptied_output(host, path_beside_program(host, kOutputFileName), *input_file,
+                                      input_path);
     output.emplace(*output_file);
 
     LineReader input(*input_file, line_buffer_size);

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <thread>
 
 // The platform seam: everything the conversion needs from the operating
 // system, and nothing more. Each platform implements it in one file; tests use
@@ -53,84 +53,35 @@ struct FileIdentity {
   // False where the system failed to describe the file at all: then nothing
   // tells it from another.
   bool described = true;
+  // Whether equal 64-bit IDs prove one file. Not on Windows: the index of a
+  // ReFS file need not be unique, and only the 128-bit ID proves it there.
+  bool id_unique = true;
+
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
-
-// Whether the file system vouches for the ID: one without file IDs reports 0,
-// one that cannot make an ID unique reports all ones (in 64 or 128 bits), and
-// neither tells one file from another.
-inline bool id_known(const FileId& id) {
-  constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
-  const bool none = id.high == 0 && id.low == 0;
-  const bool not_unique = id.low == kAllOnes && (id.high == 0 || id.high == kAllOnes);
-  return !none && !not_unique;
-}
-
-// Whether the IDs prove the two files one: the 128-bit IDs where both files
-// give them (the 64-bit index of a ReFS file need not be unique), else the
-// 64-bit ones. Unequal IDs prove nothing: network redirectors make IDs up
-// (the VirtualBox shared folders give each name its own, Remote Desktop
-// drives kernel addresses).
-inline bool ids_prove_same(const FileIdentity& a, const FileIdentity& b) {
-  if (id_known(a.wide_id) && id_known(b.wide_id)) return a.wide_id == b.wide_id;
-  return id_known(a.id) && id_known(b.id) && a.id == b.id;
-}
-
-// Whether the open file `candidate` may be the file `known`; where the system
-// cannot tell, yes, since a refusal never destroys anything. Equal IDs make
-// one file. Failing those:
-// - where no form of ID could be compared, a candidate with more than one
-//   name may be a hard link to `known`, which only IDs could rule out;
-// - equal final paths make one file (a symbolic link);
-// - one volume, one size and the same two times make one file. An empty
-//   `known` is no evidence either way, and emptying it loses nothing.
-inline bool may_be_same_file(const FileIdentity& candidate, const FileIdentity& known) {
-  if (!candidate.described || !known.described || ids_prove_same(candidate, known)) return true;
-  const bool ids_compared = (id_known(candidate.id) && id_known(known.id)) ||
-                            (id_known(candidate.wide_id) && id_known(known.wide_id));
-  if (!ids_compared && candidate.links > 1) return true;
-  if (!candidate.final_path.empty() && candidate.final_path == known.final_path) return true;
-  return candidate.id.volume == known.id.volume && known.state.size > 0 &&
-         candidate.state == known.state && candidate.changed == known.changed;
-}
 
 // The causes that every platform words the same, after the file's path.
 inline constexpr const char* kInputInUse = "in use by another program";
 inline constexpr const char* kOutputInUse = "in use by another program or another run";
 inline constexpr const char* kOutputReadOnly = "read-only file; not overwritten";
-inline constexpr const char* kOutputIsInput = "is the input file itself; not overwritten";
-inline constexpr const char* kOutputMayBeInput =
-    "may be the input file itself, and the volume gives no file IDs to tell; not overwritten";
-
-// Why `output` is not emptied, being or perhaps being `input`; null where it
-// is another file. It is said to be `input` only where IDs prove it.
-inline const char* refusal_as_input(const FileIdentity& output, const FileIdentity& input) {
-  if (!may_be_same_file(output, input)) return nullptr;
-  return output.described && input.described && ids_prove_same(output, input) ? kOutputIsInput
-                                                                              : kOutputMayBeInput;
-}
-
-// The cause of a missing data file, followed by the files whose names begin
-// with its name and a dot, `look_alikes`: Explorer hides the extensions it
-// knows, so a data.dat.txt is shown as data.dat. At most five are named, in
-// order, so that the cause stays a line that can be read.
-inline std::string with_look_alikes(std::string cause, std::vector<std::string> look_alikes) {
-  if (look_alikes.empty()) return cause;
-  constexpr std::size_t kNamed = 5;
-  std::sort(look_alikes.begin(), look_alikes.end());
-  if (look_alikes.size() > kNamed) look_alikes.resize(kNamed);
-  cause += look_alikes.size() == 1 ? "; there is " : "; there are ";
-  for (std::size_t i = 0; i < look_alikes.size(); ++i) {
-    if (i > 0) cause += ", ";
-    cause += look_alikes[i];
-  }
-  return cause + " (file name extensions may be hidden)";
-}
 
 // How long a file that another program holds is waited for, by the clock,
 // and how often it is tried meanwhile: virus scanners, indexers, backup and
 // sync clients open a file for a moment just after it was written.
 inline constexpr unsigned kHoldWaitMs = 2000;
 inline constexpr unsigned kHoldRetryMs = 50;
+
+// Repeats `held_now`, an attempt that says whether another program held the
+// file, while it does, for kHoldWaitMs at most; whether it still did.
+template <typename Attempt>
+bool still_held_after_waiting(Attempt held_now) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHoldWaitMs);
+  while (held_now()) {
+    if (std::chrono::steady_clock::now() >= deadline) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kHoldRetryMs));
+  }
+  return false;
+}
 
 // Largest piece handed to one read or write call: older Windows versions
 // fail writes of more than 64 MB to network shares.
@@ -153,10 +104,19 @@ class InputFile {
   [[nodiscard]] virtual FileState state() const = 0;
 };
 
-// A file opened for writing bytes.
+// A file opened for writing bytes, held for this run alone until it is
+// closed, and left as it was until it is emptied.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
+
+  // Which file this is, as the system describes it now.
+  [[nodiscard]] virtual FileIdentity identity() const = 0;
+  // Whether the file is marked read-only (a device never is).
+  [[nodiscard]] virtual bool read_only() const = 0;
+  // Empties the file, which is then written with about `expected_size`
+  // bytes; a device or pipe has nothing to empty.
+  virtual void empty(std::uint64_t expected_size) = 0;
 
   // Writes all `size` bytes or throws. A write that throws may have written
   // any part of them, whatever the system reported: a file system may store
@@ -187,11 +147,11 @@ class Host {
 
   // Opens an existing regular file for reading.
   virtual std::unique_ptr<InputFile> open_input(const std::string& path) = 0;
-  // Opens a file for writing, creating it or emptying it, and holds it for
-  // this run alone until it is closed. Refuses — before anything is emptied —
-  // a file that another run holds, that is `input` itself or that is read-only.
-  virtual std::unique_ptr<OutputFile> open_output(const std::string& path,
-                                                  const InputFile& input) = 0;
+  // Opens a file for writing, creating it where there is none, and holds it
+  // for this run alone until it is closed; empties nothing. Refuses a file
+  // that another run holds, and one that write access is denied to for being
+  // read-only.
+  virtual std::unique_ptr<OutputFile> open_output(const std::string& path) = 0;
 
   // Shows a notice (UTF-8 text) and returns once the user has acknowledged it.
   virtual void show_notice(std::string_view text) = 0;

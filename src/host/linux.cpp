@@ -10,18 +10,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "failure.h"
 #include "host/host.h"
 #include "host/notice.h"
+#include "look_alikes.h"
 #include "run_conversion.h"
 
 namespace host {
@@ -77,7 +76,10 @@ FileState state_of(const struct stat& status) {
 }
 
 // An inode number of 0 is no file's: the file system has none to give.
-FileIdentity identity_of(int fd, const struct stat& status) {
+// Where the file cannot be described at all, that is said.
+FileIdentity identity_of(int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return {{}, {}, final_path_of(fd), 1, {}, 0, false};
   return {{static_cast<std::uint64_t>(status.st_dev), 0, static_cast<std::uint64_t>(status.st_ino)},
           {},
           final_path_of(fd),
@@ -172,9 +174,7 @@ class PosixInputFile final : public InputFile {
 
   void close() override { descriptor_.close(); }
 
-  [[nodiscard]] FileIdentity identity() const override {
-    return identity_of(descriptor_.fd(), stat_of(descriptor_.fd(), descriptor_.path()));
-  }
+  [[nodiscard]] FileIdentity identity() const override { return identity_of(descriptor_.fd()); }
 
   [[nodiscard]] FileState state() const override {
     return state_of(stat_of(descriptor_.fd(), descriptor_.path()));
@@ -189,8 +189,11 @@ class PosixInputFile final : public InputFile {
 // little.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(Descriptor&& descriptor, bool regular, bool created)
-      : descriptor_(std::move(descriptor)), regular_(regular), created_(created) {}
+  PosixOutputFile(Descriptor&& descriptor, const struct stat& status, bool created)
+      : descriptor_(std::move(descriptor)),
+        status_(status),
+        regular_(S_ISREG(status.st_mode)),
+        created_(created) {}
 
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
@@ -209,16 +212,23 @@ class PosixOutputFile final : public OutputFile {
     start_device_writes();
   }
 
-  // Allocates the blocks of about `size` bytes at once, which spares the file
-  // system much bookkeeping while the file grows (ext4, 256 MiB of ordinary
-  // lines: runs 10% longer without it). The file's size stays what was
-  // written, so a run that is killed leaves no tail of zeros.
-  void reserve(std::uint64_t size) {
-    if (!regular_ || size == 0) return;
-    // Where the system cannot, blocks come as the file grows; a failure may
-    // still have allocated some, which the trim frees.
-    ::fallocate(descriptor_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
-    reserved_ = true;
+  [[nodiscard]] FileIdentity identity() const override { return identity_of(descriptor_.fd()); }
+
+  [[nodiscard]] bool read_only() const override { return regular_ && read_only_mode(status_); }
+
+  // Emptied even when this run created it: another run may have held and
+  // written it between its creation and the hold.
+  void empty(std::uint64_t expected_size) override {
+    if (!regular_) return;  // a device or pipe has nothing to empty
+    if (retrying([&] { return ::ftruncate(descriptor_.fd(), 0); }) != 0) {
+      fail_with_errno(descriptor_.path(), errno);
+    }
+    reserve(expected_size);
+  }
+
+  // Without any write permission bit a file is read-only, for root too.
+  static bool read_only_mode(const struct stat& status) {
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   }
 
   [[nodiscard]] std::uint64_t size() const override { return size_; }
@@ -250,6 +260,18 @@ class PosixOutputFile final : public OutputFile {
   void close() override { descriptor_.close(); }
 
  private:
+  // Allocates the blocks of about `size` bytes at once, which spares the file
+  // system much bookkeeping while the file grows (ext4, 256 MiB of ordinary
+  // lines: runs 10% longer without it). The file's size stays what was
+  // written, so a run that is killed leaves no tail of zeros.
+  void reserve(std::uint64_t size) {
+    if (!regular_ || size == 0) return;
+    // Where the system cannot, blocks come as the file grows; a failure may
+    // still have allocated some, which the trim frees.
+    ::fallocate(descriptor_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+    reserved_ = true;
+  }
+
   // Asks the system to start writing the bytes written since the last call,
   // without waiting for the device, so that the final sync waits for little
   // (256 MiB of ordinary lines: runs 45% longer without it). Errors surface
@@ -281,6 +303,7 @@ class PosixOutputFile final : public OutputFile {
   }
 
   Descriptor descriptor_;
+  struct stat status_;  // as the file was opened
   bool regular_;
   bool created_;
   std::uint64_t size_ = 0;
@@ -303,7 +326,7 @@ class PosixHost final : public Host {
     const int fd = open_descriptor(path, O_RDONLY);
     if (fd < 0 && errno == ENOENT) {
       throw Module1::Failure(
-          with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
+          Module1::with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
     }
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
@@ -315,10 +338,9 @@ class PosixHost final : public Host {
     return std::make_unique<PosixInputFile>(std::move(guard));
   }
 
-  std::unique_ptr<OutputFile> open_output(const std::string& path,
-                                          const InputFile& input) override {
-    // Nothing in the file is emptied before this run holds it, and an existing
-    // file is checked before anything in it is lost.
+  // Nothing in the file is emptied here: the run decides that once it has
+  // compared the file with the input.
+  std::unique_ptr<OutputFile> open_output(const std::string& path) override {
     int fd = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
     const bool created = fd >= 0;
     if (!created && errno == EEXIST) fd = open_descriptor(path, O_WRONLY | O_CREAT, 0666);
@@ -326,15 +348,7 @@ class PosixHost final : public Host {
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
     hold_for_this_run(fd, path);
-    const struct stat status = stat_of(fd, path);
-    if (!created) refuse_to_overwrite(fd, status, path, input);
-    const bool regular = S_ISREG(status.st_mode);
-    // Emptied even when this run created it: another run may have held and
-    // written it between its creation and the hold.
-    if (regular && retrying([&] { return ::ftruncate(fd, 0); }) != 0) fail_with_errno(path, errno);
-    auto output = std::make_unique<PosixOutputFile>(std::move(guard), regular, created);
-    output->reserve(input.state().size);
-    return output;
+    return std::make_unique<PosixOutputFile>(std::move(guard), stat_of(fd, path), created);
   }
 
   void show_notice(std::string_view text) override {
@@ -352,25 +366,15 @@ class PosixHost final : public Host {
   // sync client) is waited out. Where the file system has no locks, the run
   // goes on without one.
   static void hold_for_this_run(int fd, const std::string& path) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHoldWaitMs);
-    for (;;) {
-      if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) return;
-      const int error = errno;
-      if (error == ENOLCK || error == EINVAL || error == EOPNOTSUPP) return;
-      if (error != EWOULDBLOCK) fail_with_errno(path, error);
-      if (std::chrono::steady_clock::now() >= deadline) {
-        throw Module1::Failure(path + ": " + kOutputInUse);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(kHoldRetryMs));
+    int error = 0;
+    const bool held = still_held_after_waiting([&] {
+      error = retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 ? 0 : errno;
+      return error == EWOULDBLOCK;
+    });
+    if (held) throw Module1::Failure(path + ": " + kOutputInUse);
+    if (error != 0 && error != ENOLCK && error != EINVAL && error != EOPNOTSUPP) {
+      fail_with_errno(path, error);
     }
-  }
-
-  static void refuse_to_overwrite(int fd, const struct stat& status, const std::string& path,
-                                  const InputFile& input) {
-    if (const char* refusal = refusal_as_input(identity_of(fd, status), input.identity())) {
-      throw Module1::Failure(path + ": " + refusal);
-    }
-    if (S_ISREG(status.st_mode) && read_only(status)) throw read_only_failure(path);
   }
 
   // Named as the read-only file it is, as on Windows, rather than by the
@@ -378,19 +382,11 @@ class PosixHost final : public Host {
   static void refuse_if_read_only(const std::string& path) {
     const int error = errno;
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && read_only(status)) {
-      throw read_only_failure(path);
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        PosixOutputFile::read_only_mode(status)) {
+      throw Module1::Failure(path + ": " + kOutputReadOnly);
     }
     errno = error;
-  }
-
-  // Without any write permission bit a file is read-only, for root too.
-  static bool read_only(const struct stat& status) {
-    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  }
-
-  static Module1::Failure read_only_failure(const std::string& path) {
-    return Module1::Failure(path + ": " + kOutputReadOnly);
   }
 };
 

@@ -5,14 +5,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "failure.h"
+#include "file_identity.h"
 #include "host/code_page.h"
 #include "host/host.h"
+#include "look_alikes.h"
 #include "run_conversion.h"
 
 namespace host {
@@ -41,6 +44,27 @@ std::string narrow(std::wstring_view wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()),
                       nullptr, nullptr);
   return utf8;
+}
+
+// `wide` in UTF-8; none where it holds an unpaired surrogate, which Windows
+// allows in names and which has no UTF-8 form (GetLastError then says
+// ERROR_NO_UNICODE_TRANSLATION).
+std::optional<std::string> strict_utf8(std::wstring_view wide) {
+  if (wide.empty()) return std::string();
+  const int size = static_cast<int>(wide.size());
+  const int needed = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr,
+                                         0, nullptr, nullptr);
+  if (needed <= 0) return std::nullopt;
+  std::string utf8(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, utf8.data(), needed,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+// A name as it can be shown: a character without a UTF-8 form is written as
+// \u and its code in hex, never replaced by U+FFFD, which names another file.
+std::string utf8_or_escaped(std::wstring_view wide) {
+  return code_page::converted_or_escaped(wide, strict_utf8);
 }
 
 // Text in the ANSI code page (932 on Japanese systems), in which Windows
@@ -97,22 +121,56 @@ bool held_elsewhere(DWORD error) {
 // ERROR_SUCCESS.
 template <typename Attempt>
 DWORD waiting_out_holds(Attempt attempt) {
-  const ULONGLONG deadline = GetTickCount64() + kHoldWaitMs;
-  for (;;) {
-    if (attempt()) return ERROR_SUCCESS;
-    const DWORD error = GetLastError();
-    if (!held_elsewhere(error) || GetTickCount64() >= deadline) return error;
-    Sleep(kHoldRetryMs);
-  }
+  DWORD error = ERROR_SUCCESS;
+  still_held_after_waiting([&] {
+    error = attempt() ? ERROR_SUCCESS : GetLastError();
+    return held_elsewhere(error);
+  });
+  return error;
 }
 
-// Paths longer than MAX_PATH need the extended-length prefix on systems where
-// long paths are not enabled for every program.
+// A path of Win32 form with `/` taken as `\`, and `.` and `..` folded as
+// Win32 folds them, but without the rest of its parsing: trailing periods
+// and spaces of names are kept. `root` is the count of leading parts that
+// `..` does not climb above (the drive, or the server and share).
+std::wstring folded(const std::wstring& path, std::size_t root) {
+  std::vector<std::wstring> parts;
+  std::size_t start = 0;
+  for (std::size_t end = 0; end <= path.size(); ++end) {
+    if (end < path.size() && path[end] != L'\\' && path[end] != L'/') continue;
+    const std::wstring part = path.substr(start, end - start);
+    start = end + 1;
+    if (part == L".." && parts.size() > root) {
+      parts.pop_back();
+    } else if (!part.empty() && part != L"." && part != L"..") {
+      parts.push_back(part);
+    }
+  }
+  std::wstring result;
+  for (const std::wstring& part : parts) result += (result.empty() ? L"" : L"\\") + part;
+  return result;
+}
+
+// The data files are always opened by the extended-length form of their
+// path. "Naming Files, Paths, and Namespaces": the \\?\ prefix makes the file
+// APIs send the string straight to the file system, without the parsing that
+// removes trailing periods and spaces of names, so a program in a folder
+// named `報告.` reads and writes there, not in `報告`; it also lifts the
+// MAX_PATH limit. But it keeps `/`, `.` and `..` too, and
+// GetModuleFileNameW returns the program's path "in the same format that was
+// specified when the module was loaded": those are folded here first. A path
+// in \\?\ or the NT form \??\ is already taken as it is; \\.\ (the device
+// namespace) is parsed as any other.
 std::wstring system_path(const std::string& path) {
   std::wstring wide = widen(path);
-  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
-  if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
-  return L"\\\\?\\" + wide;
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  if (wide.rfind(L"\\??\\", 0) == 0) return L"\\\\?\\" + wide.substr(4);
+  if (wide.rfind(L"\\\\.\\", 0) == 0) wide.erase(0, 4);
+  const bool unc = wide.size() > 2 && (wide[0] == L'\\' || wide[0] == L'/') &&
+                   (wide[1] == L'\\' || wide[1] == L'/');
+  if (unc) return L"\\\\?\\UNC\\" + folded(wide.substr(2), 2);
+  if (wide.rfind(L"UNC\\", 0) == 0) return L"\\\\?\\UNC\\" + folded(wide.substr(4), 2);
+  return L"\\\\?\\" + folded(wide, 1);
 }
 
 // The files beside `name` whose names begin with its own and a dot, in any
@@ -125,6 +183,8 @@ std::vector<std::string> look_alikes_of(const std::wstring& name) {
   HANDLE search = FindFirstFileExW((name + L".*").c_str(), FindExInfoBasic, &found,
                                    FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return names;
+  // Closed also when naming one throws (out of memory).
+  const std::unique_ptr<void, decltype(&FindClose)> closing(search, &FindClose);
   do {
     const std::wstring_view found_name = found.cFileName;
     const auto length = static_cast<int>(prefix.size());
@@ -132,10 +192,9 @@ std::vector<std::string> look_alikes_of(const std::wstring& name) {
         found_name.size() > prefix.size() &&
         CompareStringOrdinal(found_name.data(), length, prefix.data(), length, TRUE) ==
             CSTR_EQUAL) {
-      names.push_back(narrow(found_name));
+      names.push_back(utf8_or_escaped(found_name));
     }
   } while (FindNextFileW(search, &found) != 0);
-  FindClose(search);
   return names;
 }
 
@@ -210,17 +269,9 @@ FileState state_of(const BY_HANDLE_FILE_INFORMATION& information) {
 // the file may then be any other.
 FileIdentity identity_of(HANDLE file) {
   FileIdentity identity;
-  identity.final_path = final_path_of(file);  // asks no access of the handle
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileInformationByHandle(file, &information) == 0) {
-    identity.described = false;
-    return identity;
-  }
-  identity.id = {information.dwVolumeSerialNumber, 0,
-                 (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
-  identity.links = information.nNumberOfLinks;
-  identity.state = state_of(information);
-  identity.changed = time_of(information.ftCreationTime);
+  identity.final_path = final_path_of(file);
+  // Asked on its own, so that the ID is known also of a handle that the older
+  // call cannot describe (Wine: a standard handle made from a Unix descriptor).
   FILE_ID_INFO id{};
   if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id)) != 0) {
     identity.wide_id.volume = id.VolumeSerialNumber;
@@ -228,6 +279,19 @@ FileIdentity identity_of(HANDLE file) {
     std::memcpy(&identity.wide_id.high, id.FileId.Identifier + sizeof(identity.wide_id.low),
                 sizeof(identity.wide_id.high));
   }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileInformationByHandle(file, &information) == 0) {
+    identity.described = false;
+    return identity;
+  }
+  identity.id = {information.dwVolumeSerialNumber, 0,
+                 (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+  // BY_HANDLE_FILE_INFORMATION: this index "is not guaranteed to be unique on
+  // ReFS", and FileIdInfo, which is, does not exist before Windows 8.
+  identity.id_unique = false;
+  identity.links = information.nNumberOfLinks;
+  identity.state = state_of(information);
+  identity.changed = time_of(information.ftCreationTime);
   return identity;
 }
 
@@ -264,6 +328,21 @@ class WindowsInputFile final : public InputFile {
 class WindowsOutputFile final : public OutputFile {
  public:
   explicit WindowsOutputFile(Handle&& file) : file_(std::move(file)) {}
+
+  [[nodiscard]] FileIdentity identity() const override { return identity_of(file_.get()); }
+
+  [[nodiscard]] bool read_only() const override {
+    return is_disk_file(file_) &&
+           (information_of(file_).dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+
+  // The file was opened without truncation and nothing has been written: its
+  // end is put at the start.
+  void empty(std::uint64_t /*expected_size*/) override {
+    if (is_disk_file(file_) && SetEndOfFile(file_.get()) == 0) {
+      fail_with_error(file_.path(), GetLastError());
+    }
+  }
 
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
@@ -323,7 +402,17 @@ class WindowsHost final : public Host {
       }
       executable.resize(executable.size() * 2);  // truncated: try a larger buffer
     }
-    return narrow(executable.substr(0, executable.find_last_of(L"\\/")));
+    const std::wstring directory = executable.substr(0, executable.find_last_of(L"\\/"));
+    // A name with an unpaired surrogate (Windows allows one) has no UTF-8
+    // form: its replacement would name another folder, where data.dat is
+    // missing. It may be the name of any folder of the path.
+    const std::optional<std::string> utf8 = strict_utf8(directory);
+    if (utf8) return *utf8;
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_UNICODE_TRANSLATION) fail_with_error("program folder name", error);
+    throw Module1::Failure(utf8_or_escaped(directory) +
+                           ": a folder name in the path holds a character that is no Unicode "
+                           "text (an unpaired surrogate); rename that folder");
   }
 
   [[nodiscard]] char path_separator() const override { return '\\'; }
@@ -333,33 +422,59 @@ class WindowsHost final : public Host {
   // closed. A program that does write meanwhile fails the run at its end,
   // where the input's size and time are checked.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
-    Handle file(open_waiting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, kInputInUse),
-                path);
+    const std::wstring name = system_path(path);
+    const auto [handle, error] =
+        open_waiting(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                     FILE_FLAG_SEQUENTIAL_SCAN);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (held_elsewhere(error)) fail_as_held(path, name, kInputInUse);
+      if (error == ERROR_FILE_NOT_FOUND) {
+        throw Module1::Failure(
+            Module1::with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
+      }
+      remember_data_file_by_name(name, false);
+      fail_to_open(path, name, error);
+    }
+    // Known before anything else is asked of it: GetFileInformationByHandle
+    // "may fail" on a network, and the cause is then reported.
+    remember_data_file(handle, identity_of(handle));
+    Handle file(handle, path);
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
     }
-    remember_data_file(file.get(), identity_of(file.get()));
     // The handle stays owned while the file object is allocated.
     return std::make_unique<WindowsInputFile>(std::move(file));
   }
 
-  std::unique_ptr<OutputFile> open_output(const std::string& path,
-                                          const InputFile& input) override {
-    // Opened without truncation, so that an existing file is checked before
-    // anything in it is lost. Shared for reading only: while this run holds
-    // the file, a second run cannot open it and fails with a sharing violation.
-    Handle file(open_waiting(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, kOutputInUse),
-                path);
-    // Checked whether it existed or not: ERROR_ALREADY_EXISTS is not all a
-    // redirector may say, and another program may have written the file
-    // since this run created it. A new, empty file passes every check.
-    const FileIdentity identity = identity_of(file.get());
-    empty_output(file, identity, input);
-    if (is_disk_file(file)) remember_data_file(file.get(), identity);
-    return std::make_unique<WindowsOutputFile>(std::move(file));
+  // Opened without truncation, so that the run can check an existing file
+  // before anything in it is lost; it checks every file, whether it existed
+  // or not: ERROR_ALREADY_EXISTS is not all a redirector may say, and another
+  // program may have written the file since this run created it. Shared for
+  // reading only: while this run holds the file, a second run cannot open it
+  // and fails with a sharing violation. Read access too: CreateFile's remarks
+  // advise GENERIC_READ | GENERIC_WRITE for a file across a network (write
+  // alone "can occasionally return ERROR_ACCESS_DENIED"), and it includes
+  // FILE_READ_ATTRIBUTES, which describing the file needs.
+  std::unique_ptr<OutputFile> open_output(const std::string& path) override {
+    const std::wstring name = system_path(path);
+    const auto [handle, error] = open_waiting(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (held_elsewhere(error)) fail_as_held(path, name, kOutputInUse);
+      remember_data_file_by_name(name, false);
+      // Write access to a read-only file is denied before it is even opened.
+      const DWORD attributes = GetFileAttributesW(name.c_str());
+      if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+              FILE_ATTRIBUTE_READONLY) {
+        throw Module1::Failure(path + ": " + kOutputReadOnly);
+      }
+      fail_to_open(path, name, error);
+    }
+    // Known as a data file also when it is refused: it may then be data.dat.
+    remember_data_file(handle, identity_of(handle));
+    return std::make_unique<WindowsOutputFile>(Handle(handle, path));
   }
 
   // Where no one can see a message box (a scheduled task without a logged-on
@@ -406,48 +521,54 @@ class WindowsHost final : public Host {
            (flags.dwFlags & WSF_VISIBLE) != 0;
   }
 
-  // Opens a file, waiting out a brief hold by another program; a hold that
-  // lasts is named in `in_use` words.
-  HANDLE open_waiting(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                      DWORD flags, const char* in_use) {
-    const std::wstring name = system_path(path);
+  // Opens a file, waiting out a brief hold by another program: the handle,
+  // or INVALID_HANDLE_VALUE and the error.
+  static std::pair<HANDLE, DWORD> open_waiting(const std::wstring& name, DWORD access, DWORD share,
+                                               DWORD disposition, DWORD flags) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     const DWORD error = waiting_out_holds([&] {
       handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
       return handle != INVALID_HANDLE_VALUE;
     });
-    if (handle != INVALID_HANDLE_VALUE) return handle;
-    if (held_elsewhere(error)) {
-      remember_held_data_file(name);
-      throw Module1::Failure(path + ": " + in_use);
-    }
-    if (error == ERROR_FILE_NOT_FOUND && disposition == OPEN_EXISTING) {
-      throw Module1::Failure(
-          with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
-    }
-    // Write access to a read-only file is denied before it is even opened,
-    // and any access to a folder without FILE_FLAG_BACKUP_SEMANTICS.
+    return {handle, error};
+  }
+
+  // A hold that lasts, named in `in_use` words.
+  [[noreturn]] void fail_as_held(const std::string& path, const std::wstring& name,
+                                 const char* in_use) {
+    remember_data_file_by_name(name, true);
+    throw Module1::Failure(path + ": " + in_use);
+  }
+
+  // Any access to a folder is denied without FILE_FLAG_BACKUP_SEMANTICS.
+  [[noreturn]] static void fail_to_open(const std::string& path, const std::wstring& name,
+                                        DWORD error) {
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
     }
-    if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0 &&
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Module1::Failure(path + ": " + kOutputReadOnly);
-    }
     fail_with_error(path, error);
   }
 
-  // A data file that another handle holds may be standard error itself (cmd's
-  // `2>> data2.dat` holds it for writing): it is known by its identity all
-  // the same, through an open that asks no access and so meets no share mode.
-  void remember_held_data_file(const std::wstring& name) {
+  // A data file that this run could not open may be standard error itself
+  // (cmd's `2>> data2.dat` holds it for writing; a file pending deletion is
+  // refused with ERROR_ACCESS_DENIED): it is known by its identity all the
+  // same, through an open that asks no access and so meets no share
+  // mode. One that is `held` by another handle, yet not even that open
+  // describes, may be any disk file; one that does not exist is none.
+  void remember_data_file_by_name(const std::wstring& name, bool held) {
     const Handle file(
         CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, 0, nullptr),
         {});
-    if (file.get() != INVALID_HANDLE_VALUE) data_files_.push_back(identity_of(file.get()));
+    if (file.get() != INVALID_HANDLE_VALUE) {
+      data_files_.push_back(identity_of(file.get()));
+    } else if (held) {
+      FileIdentity unknown;
+      unknown.described = false;
+      data_files_.push_back(unknown);
+    }
   }
 
   void remember_data_file(HANDLE handle, const FileIdentity& identity) {
@@ -456,45 +577,36 @@ class WindowsHost final : public Host {
   }
 
   // Whether `handle` is, or may be, one of the data files this run opened:
-  // the value itself first, which needs no answer from the file system.
+  // the value itself first, which needs no answer from the file system. In
+  // doubt, it is: the line is then kept, never written into a data file.
   [[nodiscard]] bool is_data_file(HANDLE handle) const {
     if (std::find(data_handles_.begin(), data_handles_.end(), handle) != data_handles_.end()) {
       return true;
     }
     if (GetFileType(handle) != FILE_TYPE_DISK) return false;
-    // A handle the system calls invalid is no file's. Wine says so of a
-    // standard handle made from a Unix descriptor, which still writes.
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (GetFileInformationByHandle(handle, &information) == 0 &&
-        GetLastError() == ERROR_INVALID_HANDLE) {
-      return false;
-    }
+    const auto any_data_file = [&](auto may_be) {
+      return std::any_of(data_files_.begin(), data_files_.end(), may_be);
+    };
     const FileIdentity identity = identity_of(handle);
-    // A handle without FILE_READ_ATTRIBUTES cannot be described, though its
-    // path still tells: a handle that CreateFile opened can be asked for its
-    // metadata even without access, one duplicated with less access may not.
-    if (!identity.described && !identity.final_path.empty()) {
-      return std::any_of(data_files_.begin(), data_files_.end(),
-                         [&](const FileIdentity& data_file) {
-                           return data_file.final_path == identity.final_path;
-                         });
+    if (identity.described) {
+      return any_data_file([&](const FileIdentity& data_file) {
+        return Module1::may_be_same_file(identity, data_file);
+      });
     }
-    return std::any_of(data_files_.begin(), data_files_.end(), [&](const FileIdentity& data_file) {
-      return may_be_same_file(identity, data_file);
+    // A handle without FILE_READ_ATTRIBUTES is told by its 128-bit ID alone,
+    // which FileIdInfo gives without it (Wine also gives one for a standard
+    // handle made from a Unix descriptor, which the older call calls
+    // invalid; its volume serial is then 0, and the ID decides). Its path
+    // tells nothing: GetFinalPathNameByHandleW may give one name of the file
+    // in one form, and a data file's in another (FILE_NAME_OPENED keeps a
+    // short name and the case it was opened in), or another link's.
+    const FileId& id = identity.wide_id;
+    return any_data_file([&](const FileIdentity& data_file) {
+      const FileId& data_id = data_file.wide_id;
+      return !Module1::id_known(id) || !Module1::id_known(data_id) ||
+             (data_id.high == id.high && data_id.low == id.low &&
+              (id.volume == 0 || data_id.volume == id.volume));
     });
-  }
-
-  static void empty_output(const Handle& file, const FileIdentity& identity,
-                           const InputFile& input) {
-    if (const char* refusal = refusal_as_input(identity, input.identity())) {
-      throw Module1::Failure(file.path() + ": " + refusal);
-    }
-    if (!is_disk_file(file)) return;  // a device has nothing to empty
-    const BY_HANDLE_FILE_INFORMATION information = information_of(file);
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Module1::Failure(file.path() + ": " + kOutputReadOnly);
-    }
-    if (SetEndOfFile(file.get()) == 0) fail_with_error(file.path(), GetLastError());
   }
 
   // The data files opened so far, by handle value and by identity.

@@ -13,7 +13,7 @@ import sys
 from cases import CASES
 from check_package import guide_of, unprinted_quotes
 from desktop import NOBODY, headless
-from harness import CaseFolder, Holder, can_mount, judge, printed_causes, report
+from harness import CaseFolder, Holder, Writer, can_mount, judge, printed_causes, report
 
 HOLDER = [sys.executable, os.path.join(os.path.dirname(__file__), "holder.py")]
 
@@ -24,7 +24,8 @@ def run_case(case, program, interpose, printed):
         return problems
     folder = CaseFolder(case, program)
     try:
-        holding = Holder(case.hold, folder.app, HOLDER) if case.hold else contextlib.nullcontext()
+        holding = Holder(case.hold, folder.app, HOLDER) if case.hold else \
+            Writer(folder) if case.writer else contextlib.nullcontext()
         command = [folder.start]
         if case.unprivileged and os.geteuid() == 0:
             os.chmod(folder.root, 0o755)

@@ -14,13 +14,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import zipfile
 
 import reference
 from cases import CASES, DONE, FAILED
 from check_package import guide_of, unprinted_quotes
 from desktop import Xvfb, require
-from harness import (CaseFolder, Holder, can_mount, check_kept_after_full_disk, judge,
+from harness import (CaseFolder, Holder, Writer, can_mount, check_kept_after_full_disk, judge,
                      printed_causes, report, disk_filling_midway)
 
 LOCALE = "ja_JP.UTF-8"
@@ -98,15 +99,22 @@ def run_case(screen, prefix, case, program, shots, interpose, printed):
             shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
                         os.path.join(folder.app, "uxtheme.dll"))
             env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
-        holding = contextlib.nullcontext()
+        holding = Writer(folder) if case.writer else contextlib.nullcontext()
         if case.hold:
             holder = os.path.join(os.path.dirname(program), "holder.exe")
             holding = Holder(case.hold, folder.app, [wine_command(), holder], prefix.env,
                              windows_path)
+        # Wine's standard error made from a Unix file is told from the data
+        # files by its 128-bit ID alone; where they have none, it may be one
+        # of them and gets no line: the line is read through a pipe then.
+        piped = case.file_ids == "none"
         with tempfile.TemporaryFile() as err, holding as holder:
             process = subprocess.Popen([wine_command(), folder.start], cwd=folder.cwd, env=env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=err)
+                                       stderr=subprocess.PIPE if piped else err)
+            if piped:
+                reader = threading.Thread(target=lambda: err.write(process.stderr.read()))
+                reader.start()
             problems = holder.started(process) if holder else []
             window = screen.wait_for_window("renumber", process)
             if case.notice == DONE and folder.read("data2.dat") != case.output:
@@ -114,6 +122,8 @@ def run_case(screen, prefix, case, program, shots, interpose, printed):
             if case.name in SHOTS:
                 screen.screenshot(os.path.join(shots, SHOTS[case.name]))
             status = screen.dismiss(process, window, "Return")
+            if piped:
+                reader.join()
             err.seek(0)
             stderr = err.read()
         printed += printed_causes(stderr, "cp932")
@@ -267,6 +277,31 @@ def cause_lines(screen, prefix, program, interpose):
     return problems
 
 
+def stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program, interpose):
+    """`wine renumber.exe 2>>data.dat` from a Unix shell: Wine's handle for that
+    standard error fails GetFileInformationByHandle but answers FileIdInfo,
+    which tells it for data.dat; on a volume without file IDs nothing tells
+    it from data.dat, and it is taken for it. The cause line stays out."""
+    problems = []
+    for file_ids in ("", "none"):
+        folder = WineFolder(program, BLANK_SECOND_LINE)
+        env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_FILE_IDS=file_ids) if file_ids \
+            else prefix.env
+        try:
+            with open(os.path.join(folder.path, "data.dat"), "ab") as err:
+                run = subprocess.Popen([wine_command(), folder.program], cwd="/", env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=err)
+                screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
+            with open(os.path.join(folder.path, "data.dat"), "rb") as data:
+                kept = data.read()
+            if kept != BLANK_SECOND_LINE:
+                problems.append(f"file IDs {file_ids or 'real'}: data.dat ends in {kept[-60:]!r}")
+        finally:
+            shutil.rmtree(folder.path, ignore_errors=True)
+    return problems
+
+
 def full_disk(screen, prefix, program, printed):
     """A disk that fills up midway: the failure notice, and data2.dat cut back
     to whole records."""
@@ -374,6 +409,9 @@ def main():
                              unprinted_quotes(guide_of(windows=True), printed, wine=True)))
             results.append(("where the cause line goes",
                             cause_lines(screen, prefix, program, interpose)))
+            results.append(("standard error appended to data.dat by a Unix shell",
+                            stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program,
+                                                                        interpose)))
             results.append(("no message box where no desktop is visible",
                             no_visible_desktop(prefix, program)))
             results.append(("the message box stays in front of another program's window",

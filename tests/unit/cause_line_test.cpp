@@ -1,5 +1,6 @@
 #include "cause_line.h"
 #include "host/code_page.h"
+#include "look_alikes.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,34 @@ TEST(CodePage, FlagsEachCodePageAcceptsAndEscapesWhatDoesNotConvert) {
   EXPECT_EQ(cp::converted_or_escaped(std::u16string_view(u"a\u4E88/\U0001F4C1"), ascii_only),
             R"(a\u4E88/\u1F4C1)");
   EXPECT_EQ(cp::converted_or_escaped(std::u16string_view(u"\xD800z"), ascii_only), R"(\uD800z)");
+}
+
+TEST(LookAlikes, TheLikeliestFirstAtMostFiveAndHowManyMore) {
+  const std::string missing = "/d/data.dat: No such file or directory";
+  const std::string hidden = " (file name extensions may be hidden)";
+  struct Case {
+    std::vector<std::string> names;
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {{}, ""},
+      {{"data.dat.txt"}, "; there is data.dat.txt" + hidden},
+      {{"data.dat.e", "data.dat.d", "data.dat.c", "data.dat.b", "data.dat.a"},
+       "; there are data.dat.a, data.dat.b, data.dat.c, data.dat.d, data.dat.e" + hidden},
+      {{"data.dat.e", "data.dat.d", "data.dat.c", "data.dat.b", "data.dat.a", "data.dat.csv",
+        "data.dat.txt"},
+       "; there are data.dat.txt, data.dat.csv, data.dat.a, data.dat.b, data.dat.c and 2 more" +
+           hidden},
+      {{"DATA.DAT.A", "DATA.DAT.CSV", "data.dat.old.txt", "DATA.DAT.TXT", "data.dat.Csv"},
+       "; there are DATA.DAT.TXT, data.dat.old.txt, DATA.DAT.CSV, data.dat.Csv, DATA.DAT.A" +
+           hidden},
+      {{"data.dat.b", "data.dat.a", "data.dat.c", "data.dat.d", "data.dat.e", "data.dat.f"},
+       "; there are data.dat.a, data.dat.b, data.dat.c, data.dat.d, data.dat.e and 1 more" +
+           hidden},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Module1::with_look_alikes(missing, c.names), missing + c.said);
+  }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/host.h"
+#include "file_identity.h"
+#include "output_guard.h"
 
 namespace {
 
@@ -20,6 +21,11 @@ host::FileIdentity with_wide_id(host::FileIdentity file, host::FileId wide) {
 
 host::FileIdentity undescribed(host::FileIdentity file) {
   file.described = false;
+  return file;
+}
+
+host::FileIdentity index_not_unique(host::FileIdentity file) {
+  file.id_unique = false;
   return file;
 }
 
@@ -57,6 +63,8 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
       {"128-bit ID of all ones, same path", file, id(7, kOnes, kOnes, "/v/data.dat"), true},
       {"a 128-bit ID with a low half of 0", id(7, 5, 0, "/a"), id(7, 5, 0, "/b"), true},
       {"no ID, two names (a hard link)", id(7, 0, 0, "/v/data2.dat", 2), file, true},
+      {"no 64-bit IDs, a 128-bit ID on one side only, two names",
+       with_wide_id(id(7, 0, 0, "/v/data2.dat", 2), {70, 5, 42}), id(7, 0, 0, "/v/data.dat"), true},
       {"no IDs, no paths, one size and the same times", no_id, no_id, true},
       {"no IDs, other paths, one size and the same times", id(7, 0, 0, "/a", 1, content, 900),
        id(7, 0, 0, "/b", 1, content, 900), true},
@@ -71,13 +79,21 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
       {"the known file not described", id(7, 0, 43, "/b"), undescribed(file), true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(host::may_be_same_file(c.candidate, c.known), c.same) << c.name;
+    EXPECT_EQ(Module1::may_be_same_file(c.candidate, c.known), c.same) << c.name;
   }
   // Only equal IDs say that data2.dat is data.dat; anything else, that it may be.
-  EXPECT_STREQ(host::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file), host::kOutputIsInput);
-  EXPECT_STREQ(host::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file), host::kOutputMayBeInput);
-  EXPECT_STREQ(host::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
-               host::kOutputMayBeInput);
+  EXPECT_STREQ(Module1::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file),
+               Module1::kOutputIsInput);
+  EXPECT_STREQ(Module1::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
+               Module1::kOutputMayBeInput);
+  EXPECT_STREQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
+               Module1::kOutputMayBeInput);
+  // Equal 64-bit indexes that need not be unique (Windows, ReFS) prove nothing; 128-bit IDs do.
+  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(id(7, 0, 42, "/v/data2.dat")), file),
+               Module1::kOutputMayBeInput);
+  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
+                                         with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
+               Module1::kOutputIsInput);
 }
 
 }  // namespace

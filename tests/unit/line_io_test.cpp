@@ -204,6 +204,10 @@ class LimitedOutput final : public host::OutputFile {
  public:
   explicit LimitedOutput(std::size_t space) : space_(space) {}
 
+  [[nodiscard]] host::FileIdentity identity() const override { return {}; }
+  [[nodiscard]] bool read_only() const override { return false; }
+  void empty(std::uint64_t /*expected_size*/) override { content.clear(); }
+
   void write(const char* data, std::size_t size) override {
     ++writes;
     const std::size_t room = space_ - content.size();

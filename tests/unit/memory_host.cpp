@@ -32,9 +32,10 @@ class MemoryInputFile final : public host::InputFile {
   void rewind() override { offset_ = 0; }
   void close() override { host_.record("close " + file_name(path_)); }
   [[nodiscard]] host::FileIdentity identity() const override {
-    return {{1, 0, 1}, {}, "/mem/data.dat", 1, {}, 0, true};
+    return {{1, 0, 1}, {}, path_, 1, state(), 0, true};
   }
   [[nodiscard]] host::FileState state() const override {
+    if (host_.input_state_stale) return at_open_;
     return {host_.files.at(path_).size(), host_.input_modifications};
   }
 
@@ -42,6 +43,7 @@ class MemoryInputFile final : public host::InputFile {
   MemoryHost& host_;
   std::string path_;
   std::size_t offset_ = 0;
+  host::FileState at_open_{host_.files.at(path_).size(), host_.input_modifications};
 };
 
 class MemoryOutputFile final : public host::OutputFile {
@@ -61,6 +63,32 @@ class MemoryOutputFile final : public host::OutputFile {
     content.append(data, size);
     reported_ += size;
   }
+  [[nodiscard]] host::FileIdentity identity() const override {
+    const std::string input = MemoryHost::kInput;
+    const host::FileState input_state{
+        host_.files.contains(input) ? host_.files.at(input).size() : 0, host_.input_modifications};
+    host::FileIdentity identity{{1, 0, 2}, {}, path_, 1, {host_.files[path_].size(), 0}, 0, true};
+    switch (host_.output_is) {
+      case MemoryHost::Output::other:
+        break;
+      case MemoryHost::Output::is_input:
+        identity = {{1, 0, 1}, {}, path_, 2, input_state, 0, true};
+        break;
+      case MemoryHost::Output::may_be_input:
+        identity.state = input_state;
+        break;
+      case MemoryHost::Output::undescribed:
+        identity.described = false;
+        break;
+    }
+    if (host_.input_appended_while_output_described) {
+      host_.files.at(input) += "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+      ++host_.input_modifications;
+    }
+    return identity;
+  }
+  [[nodiscard]] bool read_only() const override { return host_.output_read_only; }
+  void empty(std::uint64_t /*expected_size*/) override { host_.files.at(path_).clear(); }
   [[nodiscard]] std::uint64_t size() const override { return reported_; }
   void cut_back(std::uint64_t size) override {
     if (host_.cut_back_fails) throw Module1::Failure(path_ + ": Input/output error");
@@ -90,11 +118,10 @@ std::unique_ptr<host::InputFile> MemoryHost::open_input(const std::string& path)
   return std::make_unique<MemoryInputFile>(*this, path);
 }
 
-std::unique_ptr<host::OutputFile> MemoryHost::open_output(const std::string& path,
-                                                          const host::InputFile& /*input*/) {
+std::unique_ptr<host::OutputFile> MemoryHost::open_output(const std::string& path) {
   if (output_not_creatable) throw Module1::Failure(path + ": Permission denied");
   record("open " + file_name(path));
-  files[path].clear();
+  files[path];  // created where there was none, emptied by the run alone
   return std::make_unique<MemoryOutputFile>(*this, path);
 }
 

@@ -32,14 +32,24 @@ class MemoryHost final : public host::Host {
   bool cut_back_fails = false;
   std::function<void()> before_read;  // may throw what no host should
   bool output_not_creatable = false;
+  // What data2.dat is as the system describes it: another file, data.dat
+  // itself (a hard link), a hard link on a volume that makes IDs up per name,
+  // or a file the system cannot describe.
+  enum class Output { other, is_input, may_be_input, undescribed } output_is = Output::other;
+  bool output_read_only = false;
+  // Appends to data.dat just after data2.dat is described, as another program
+  // still writing it would.
+  bool input_appended_while_output_described = false;
+  // Reports data.dat's size and time as they were when it was opened, as a
+  // network client's cache of them may.
+  bool input_state_stale = false;
   bool flush_fails = false;
   bool output_close_fails = false;
 
   std::string program_directory() override { return kDirectory; }
   [[nodiscard]] char path_separator() const override { return '/'; }
   std::unique_ptr<host::InputFile> open_input(const std::string& path) override;
-  std::unique_ptr<host::OutputFile> open_output(const std::string& path,
-                                                const host::InputFile& input) override;
+  std::unique_ptr<host::OutputFile> open_output(const std::string& path) override;
   void show_notice(std::string_view text) override;
   void report_cause(std::string_view cause) override;
 

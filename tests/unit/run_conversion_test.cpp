@@ -9,6 +9,7 @@
 
 #include "line_reader.h"
 #include "memory_host.h"
+#include "output_guard.h"
 
 namespace {
 
@@ -313,6 +314,7 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
   struct Case {
     const char* name;
     void (*change)(std::string&);
+    bool state_stale = false;
   };
   const std::vector<Case> cases = {
       {"appended to", [](std::string& content) { content += content; }},
@@ -320,11 +322,15 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
       // converts, so only the change itself can fail the run.
       {"cut short", [](std::string& content) { content.resize(22 + 18); }},
       {"rewritten in place", [](std::string& content) { content[1] = 'z'; }},
+      // Only the count of bytes read tells.
+      {"appended to, its size and time cached", [](std::string& content) { content += content; },
+       true},
   };
   for (const Case& c : cases) {
     MemoryHost host = host_with_input(record + record + record);
     host.read_chunk = 10;
     host.change_input_after_first_read = c.change;
+    host.input_state_stale = c.state_stale;
     EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.name;
     EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)}) << c.name;
     EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"})
@@ -338,6 +344,37 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
   host.change_input_after_first_read = [](std::string& content) { content.back() = '\r'; };
   EXPECT_EQ(Module1::run_conversion(host, 16), Outcome::failed);
   EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"});
+}
+
+TEST(RunConversion, AnOutputThatIsOrMayBeTheInputOrIsReadOnlyIsNeverEmptied) {
+  const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+  using Output = MemoryHost::Output;
+  struct Case {
+    Output output_is;
+    bool read_only, appended;
+    std::string cause;
+  };
+  const std::string refused = "/mem/data2.dat: ";
+  const std::vector<Case> cases = {
+      {Output::is_input, false, false, refused + Module1::kOutputIsInput},
+      {Output::may_be_input, false, false, refused + Module1::kOutputMayBeInput},
+      {Output::undescribed, false, false, refused + Module1::kOutputMayBeInput},
+      {Output::other, true, false, refused + host::kOutputReadOnly},
+      {Output::is_input, true, false, refused + Module1::kOutputIsInput},
+      // Appended to between two descriptions, one file would look like two.
+      {Output::may_be_input, false, true, "/mem/data.dat changed while it was read"},
+      {Output::other, false, true, "/mem/data.dat changed while it was read"},
+  };
+  for (const Case& c : cases) {
+    MemoryHost host = host_with_input(input);
+    host.files[MemoryHost::kOutput] = "old content";
+    host.output_is = c.output_is;
+    host.output_read_only = c.read_only;
+    host.input_appended_while_output_described = c.appended;
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.cause;
+    EXPECT_EQ(output_of(host), "old content") << c.cause;
+    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause});
+  }
 }
 
 TEST(RunConversion, AfterAFullDiskTheOutputHoldsWholeRecordsOnly) {
