@@ -50,7 +50,7 @@ void LineReader::decide_line_ends() {
     file_ended_ = false;
   }
   if (line_feed && !carriage_return) {
-    line_ends_ = LineEnds::lf;
+    lf_line_ends_ = true;
     line_feeds_to_carriage_returns(&buffer_[begin_], &buffer_[end_]);
   }
 }
@@ -90,7 +90,7 @@ Lines LineReader::hand_out(std::size_t after) {
   const char* const first = &buffer_[begin_];
   const char* end = &buffer_[after];
   Lines lines(first, end);
-  for (std::string_view line; line_ends_ == LineEnds::lf && lines.read_line(line);) {
+  for (std::string_view line; lf_line_ends_ && lines.read_line(line);) {
     if (!quoted_ends(line)) {
       if (line.data() == first) fail_unquoted_line(line);
       end = line.data();
@@ -124,7 +124,7 @@ void LineReader::take(std::size_t count, bool line_ends) {
 // Reads more bytes after the unread ones, first moved to the front when less
 // than half the buffer is free; a line that would need more is a long one.
 // False at the end of the file. The padding past the last byte read is 0,
-// whatever the fill did: never a line end, and never a byte left unwritten
+// whatever the fill did: never a line feed, and never a byte left unwritten
 // for the block reads past a line's end to look at.
 bool LineReader::fill() {
   if (file_ended_) return false;
@@ -135,8 +135,7 @@ bool LineReader::fill() {
     end_ = unread;
   }
   const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
-  if (line_ends_ == LineEnds::lf)
-    line_feeds_to_carriage_returns(&buffer_[end_], &buffer_[end_ + count]);
+  if (lf_line_ends_) line_feeds_to_carriage_returns(&buffer_[end_], &buffer_[end_ + count]);
   end_ += count;
   bytes_read_ += count;
   clear_padding();

@@ -12,14 +12,8 @@
 
 namespace Module1 {
 
-// How the lines of a file end: at a carriage return, with a line feed after
-// it when there is one (a line feed alone is then an ordinary byte), or, in a
-// file that holds a line feed and no carriage return anywhere, at each line
-// feed.
-enum class LineEnds { cr, lf };
-
-// Whole lines in a row, as the reader hands them out: each ends with its
-// terminator.
+// Whole lines in a row, as the reader hands them out: each ends with a
+// carriage return, and a line feed after it when there is one.
 class Lines {
  public:
   Lines() = default;
@@ -57,11 +51,12 @@ struct LinePiece {
   bool line_ends = false;
 };
 
-// Reads a file line by line, its line ends decided once for the whole file
-// (LineEnds). The last line need not be terminated. In a file with LF line
-// ends, the line feeds are turned into carriage returns as they are read, so
-// that every line is read, and converted, by one rule, and the lines that do
-// not begin and end with a double quote fail there.
+// Reads a file line by line. A carriage return, or a carriage return and a
+// line feed, ends a line; a line feed alone is an ordinary byte. A file that
+// holds a line feed and no carriage return anywhere has LF line ends: its line
+// feeds are turned into carriage returns as they are read, so that one rule
+// reads every file, and its lines that do not begin and end with a double
+// quote fail there. The last line need not be terminated.
 // Lines are views into the reader's buffer, valid until the next call. The
 // buffer never grows: a line longer than half of it is handed out in pieces
 // instead (the long-line path), so that memory stays bounded whatever the
@@ -71,14 +66,14 @@ class LineReader {
   static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
   // Bytes of the buffer past the last byte read: a line's pieces are read
   // as whole blocks that far past their end (join_record), and the last line
-  // of the file is given a terminator of its own there.
+  // of the file is given a carriage return of its own there.
   static constexpr std::size_t kPadding = kWholeCopy;
 
   // `buffer_size` is at least 4: a long line's piece of three settled bytes
   // and the byte after them. Decides the file's line ends before it returns.
   LineReader(host::InputFile& file, std::size_t buffer_size);
 
-  [[nodiscard]] LineEnds line_ends() const { return line_ends_; }
+  [[nodiscard]] bool lf_line_ends() const { return lf_line_ends_; }
 
   // The whole lines that follow, at least one; none once every line has been
   // read, or when the next line is a long one. Handed out by value, so that
@@ -114,7 +109,7 @@ class LineReader {
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
   bool long_line_ = false;
-  LineEnds line_ends_ = LineEnds::cr;
+  bool lf_line_ends_ = false;
 };
 
 }  // namespace Module1

@@ -83,13 +83,13 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
   // The line's first and last bytes: a piece holds the last two bytes of the
   // one before, so none is empty.
   const char first = piece.bytes.front();
-  char last = 0;
+  char last = first;
   for (;; piece = input.long_line_piece()) {
     last = piece.bytes.back();
     input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
     if (piece.line_ends) break;
   }
-  if (input.line_ends() == LineEnds::lf && (first != '"' || last != '"')) {
+  if (input.lf_line_ends() && (first != '"' || last != '"')) {
     fail_unquoted_ends(record.hint());
   }
   carried_code = record.finish(emit);
