@@ -28,6 +28,14 @@ MemoryHost host_with_input(const std::string& content) {
 
 std::string output_of(const MemoryHost& host) { return host.files.at(MemoryHost::kOutput); }
 
+// The hints that follow the cause of a line, for the wrong files they name.
+const std::string utf16 =
+    "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8";
+const std::string excel =
+    "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
+const std::string semicolons = "; its fields are separated by semicolons, not by \",\"";
+const std::string tabs = "; its fields are separated by tabs, not by \",\"";
+
 TEST(RunConversion, NoticeTextsAreExact) {
   EXPECT_EQ(kCompletionNotice,
             "\u3046\u306f\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57 "
@@ -135,26 +143,29 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
       {"\"a\",\"b\",\"c\"\r\n", "data.dat line 3: 3 fields; a record needs at least 5"},
       {"\"a\",\"b\",\"c\",\"5\"\r\n", "data.dat line 3: 4 fields; a record needs at least 5"},
       // What the commonest wrong files show.
-      {"a,b,\"c;d\",5,e\r\n",
-       too_few +
-           "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
-      {"\"a\",\"b\",c,5,e\r\n",
-       "data.dat line 3: 2 fields; a record needs at least 5; its fields "
-       "are not each wrapped in double quotes, as in a CSV saved from Excel"},
-      {"a\tb,c\td\t5\te\r\n", too_few + "; its fields are separated by tabs, not by \",\""},
-      {"a;b;c,d;5;e\r\n", too_few + "; its fields are separated by semicolons, not by \",\""},
-      {std::string("\0\"\0a\0\"\0,\0\"\0", 11) + "\r\n",
-       too_few +
-           "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
+      {"a,b,\"c;d\",5,e\r\n", too_few + excel},
+      {"\"a\",\"b\",c,5,e\r\n", "data.dat line 3: 2 fields; a record needs at least 5" + excel},
+      {"a\tb,c\td\t5\te\r\n", too_few + tabs},
+      {"a;b;c,d;5;e\r\n", too_few + semicolons},
+      {std::string("\0\"\0a\0\"\0,\0\"\0", 11) + "\r\n", too_few + utf16},
       {" \t\x81\x40\xe3\x80\x80 \r\n", too_few + "; the line holds nothing but spaces"},
+      // Notepad's "Unicode" of a line all Japanese, holding no NUL byte; an
+      // empty line after the mark; the big-endian mark.
+      {"\xFF\xFE\x42\x30\x44\x30\r\n", too_few + utf16},
+      {"\xFF\xFE\r\n", too_few + utf16},
+      {"\xFE\xFF\x30\x42\r\n", too_few + utf16},
+      {",,,,\r\n", too_few + excel},  // Excel's empty row
+      {";;;;\r\n", too_few + semicolons},
+      {"a;1,5\r\n", too_few + semicolons},  // a tie goes to the rarer separator
+      {"a\tb;c\r\n", too_few + tabs},
+      {"\"a\",\"b\",\"c\",\"" + std::string(1 << 20, 'x') + ",x\"\r\n",
+       "data.dat line 3: 4 fields; a record needs at least 5" + excel},
       {"@\x81\r\n", too_few},
       {"\x81"
        "A\r\n",
        too_few},
       // Longer than half the reader's buffer: fails before it is held whole.
-      {std::string(600000, ',') + "\"" + std::string(600000, '"') + "\r\n",
-       too_few +
-           "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel"},
+      {std::string(600000, ',') + "\"" + std::string(600000, '"') + "\r\n", too_few + excel},
       {[] {
          std::string separators;
          for (int i = 0; i < 200000; ++i) separators += "\",\"";
@@ -224,8 +235,6 @@ TEST(RunConversion, LfLinesThatDoNotBeginAndEndWithAQuoteFailThere) {
   const std::string unquoted =
       "data.dat line 3: in a file whose lines end in LF, a line must begin and end with a double "
       "quote (a line feed inside a field cannot be told from a line end)";
-  const std::string excel =
-      "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
   struct Case {
     std::string bad_lines;
     std::string cause;
@@ -237,7 +246,7 @@ TEST(RunConversion, LfLinesThatDoNotBeginAndEndWithAQuoteFailThere) {
       {"a\",\"b\",\"c\",\"5\",\"e\"\n", unquoted},
       {"\"a\",\"b\",\"c\",\"5\",e\n", unquoted + excel},
       {"a,b,c,5,e\n", unquoted + excel},
-      {"a\tb\tc\td\n", unquoted + "; its fields are separated by tabs, not by \",\""},
+      {"a\tb\tc\td\n", unquoted + tabs},
       {" \x81\x40 \n", unquoted + "; the line holds nothing but spaces"},
       {"\"a\",\"b\"\n", "data.dat line 3: 2 fields; a record needs at least 5"},
       {"\"\n", "data.dat line 3: 1 fields; a record needs at least 5"},
