@@ -80,12 +80,13 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
   LinePiece piece = input.long_line_piece();
-  // The line's first and last bytes: a piece holds the last two bytes of the
-  // one before, so none is empty.
+  // The line's first and last bytes. Its first piece holds more than half
+  // the reader's buffer; the piece that ends it is empty where the one before
+  // ended in a separator, taken whole.
   const char first = piece.bytes.front();
   char last = first;
   for (;; piece = input.long_line_piece()) {
-    last = piece.bytes.back();
+    if (!piece.bytes.empty()) last = piece.bytes.back();
     input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
     if (piece.line_ends) break;
   }
