@@ -77,9 +77,9 @@ Lines LineReader::read_lines() {
     }
   }
   if (begin_ == end_) return {};
-  // The last line has no terminator: it is given one past the bytes read.
+  // The last line has no terminator: it is given one past the bytes read,
+  // in the padding, which is 0 after it.
   buffer_[end_] = '\r';
-  buffer_[end_ + 1] = '\0';
   return hand_out(end_ + 1);
 }
 
