@@ -158,7 +158,7 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
       {";;;;\r\n", too_few + semicolons},
       {"a;1,5\r\n", too_few + semicolons},  // a tie goes to the rarer separator
       {"a\tb;c\r\n", too_few + tabs},
-      {"\"a\",\"b\",\"c\",\"" + std::string(1 << 20, 'x') + ",x\"\r\n",
+      {R"("a","b","c",")" + std::string(1 << 20, 'x') + ",x\"\r\n",
        "data.dat line 3: 4 fields; a record needs at least 5" + excel},
       {"@\x81\r\n", too_few},
       {"\x81"
@@ -242,7 +242,7 @@ TEST(RunConversion, LfLinesThatDoNotBeginAndEndWithAQuoteFailThere) {
   const std::vector<Case> cases = {
       // A field that holds a line break: neither half may convert.
       {"\"a\",\"b\",\"c\",\"5\",\"memo\nmore\",\"e\"\n", unquoted},
-      {"\"a\",\"b\",\"c\",\"5\",\"" + std::string(600000, 'm') + "\n\",\"e\"\n", unquoted},
+      {R"("a","b","c","5",")" + std::string(600000, 'm') + "\n\",\"e\"\n", unquoted},
       {"a\",\"b\",\"c\",\"5\",\"e\"\n", unquoted},
       {"\"a\",\"b\",\"c\",\"5\",e\n", unquoted + excel},
       {"a,b,c,5,e\n", unquoted + excel},
