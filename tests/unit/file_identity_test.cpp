@@ -60,7 +60,8 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
       {"ID 0, other path", file, id(7, 0, 0, "/v/data2.dat"), false},
       {"64-bit IDs of all ones, an old output", id(7, 0, kOnes, "/v/data2.dat", 1, {41, 1}, 2),
        id(7, 0, kOnes, "/v/data.dat", 1, content, 900), false},
-      {"128-bit ID of all ones, same path", file, id(7, kOnes, kOnes, "/v/data.dat"), true},
+      {"128-bit IDs of all ones, other paths", id(7, kOnes, kOnes, "/v/data2.dat"),
+       id(7, kOnes, kOnes, "/v/data.dat", 1, content, 900), false},
       {"a 128-bit ID with a low half of 0", id(7, 5, 0, "/a"), id(7, 5, 0, "/b"), true},
       {"no ID, two names (a hard link)", id(7, 0, 0, "/v/data2.dat", 2), file, true},
       {"no 64-bit IDs, a 128-bit ID on one side only, two names",
@@ -73,6 +74,8 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
        false},
       {"no IDs, no paths, other size", no_id, id(7, 0, 0, "", 1, {41, 1000}, 900), false},
       {"no IDs, no paths, other volume", no_id, id(8, 0, 0, "", 1, content, 900), false},
+      {"no IDs, no paths, one byte and the same times", id(7, 0, 0, "", 1, {1, 1000}, 900),
+       id(7, 0, 0, "", 1, {1, 1000}, 900), true},
       {"no IDs, no paths, both empty", id(7, 0, 0, "", 1, {0, 1000}, 900),
        id(7, 0, 0, "", 1, {0, 1000}, 900), false},
       {"the candidate not described", undescribed(id(7, 0, 43, "/b")), file, true},
@@ -88,8 +91,10 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
                Module1::kOutputMayBeInput);
   EXPECT_STREQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
                Module1::kOutputMayBeInput);
-  // Equal 64-bit indexes that need not be unique (Windows, ReFS) prove nothing; 128-bit IDs do.
-  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(id(7, 0, 42, "/v/data2.dat")), file),
+  // Equal 64-bit indexes that need not be unique (Windows, ReFS) prove nothing, even where one
+  // file gives a 128-bit ID; 128-bit IDs of both do.
+  EXPECT_STREQ(Module1::refusal_as_input(
+                   index_not_unique(with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})), file),
                Module1::kOutputMayBeInput);
   EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
                                          with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
