@@ -23,17 +23,23 @@ class Lines {
   // Bytes left, terminators included.
   [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(end_ - next_); }
 
+  // The first `byte` from `from` on, found before `end`. With glibc, memchr
+  // made the whole conversion 5% (narrow lines) to 45% (wide ones) faster than
+  // the block search; the Windows C library (msvcrt) searches byte by byte,
+  // where the block search took 35% less user CPU under Wine. CMake chooses by
+  // platform.
+  static const char* find_line_end(const char* from, const char* end, char byte) {
+    return RENUMBER_SEARCH_BY_BLOCKS ? find_byte(from, end, byte)
+                                     : static_cast<const char*>(std::memchr(
+                                           from, byte, static_cast<std::size_t>(end - from)));
+  }
+
   // Sets `line` to the next line, without its terminator; false when none is
-  // left. With glibc, memchr made the whole conversion 5% (narrow lines) to
-  // 45% (wide ones) faster than the block search; the Windows C library
-  // (msvcrt) searches byte by byte, where the block search took 35% less user
-  // CPU under Wine. CMake chooses by platform.
+  // left.
   bool read_line(std::string_view& line) {
     if (next_ == end_) return false;
     // Found before end_: every line of the run ends with one.
-    const char* const carriage_return =
-        RENUMBER_SEARCH_BY_BLOCKS ? find_byte(next_, end_, '\r')
-                                  : static_cast<const char*>(std::memchr(next_, '\r', size()));
+    const char* const carriage_return = find_line_end(next_, end_, '\r');
     line = {next_, static_cast<std::size_t>(carriage_return - next_)};
     next_ = carriage_return + 1 + static_cast<std::size_t>(carriage_return[1] == '\n');
     return true;
@@ -53,10 +59,11 @@ struct LinePiece {
 
 // Reads a file line by line. A carriage return, or a carriage return and a
 // line feed, ends a line; a line feed alone is an ordinary byte. A file that
-// holds a line feed and no carriage return anywhere has LF line ends: its line
-// feeds are turned into carriage returns as they are read, so that one rule
-// reads every file, and its lines that do not begin and end with a double
-// quote fail there. The last line need not be terminated.
+// holds a line feed and no carriage return anywhere has LF line ends: there
+// each line feed ends a line, and becomes a carriage return as its line is
+// handed out, so that one loop converts every file; a line that does not
+// begin and end with a double quote fails there. The last line need not be
+// terminated.
 // Lines are views into the reader's buffer, valid until the next call. The
 // buffer never grows: a line longer than half of it is handed out in pieces
 // instead (the long-line path), so that memory stays bounded whatever the
@@ -100,6 +107,11 @@ class LineReader {
     return end_ - static_cast<std::size_t>(!file_ended_ && end_ > begin_);
   }
   Lines hand_out(std::size_t after);
+  [[nodiscard]] char terminator() const { return lf_line_ends_ ? '\n' : '\r'; }
+  // Whether the byte at `at` is the line feed of a CR LF.
+  [[nodiscard]] bool crlf_tail_at(std::size_t at) const {
+    return !lf_line_ends_ && buffer_[at] == '\n';
+  }
 
   host::InputFile& file_;
   std::unique_ptr<char[]> buffer_;

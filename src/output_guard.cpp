@@ -11,10 +11,11 @@ const char* refusal_as_input(const host::FileIdentity& output, const host::FileI
                                                                               : kOutputMayBeInput;
 }
 
-std::unique_ptr<host::OutputFile> open_emptied_output(host::Host& host,
-                                                      const std::string& output_path,
-                                                      const host::InputFile& input,
-                                                      const std::string& input_path) {
+// Not inlined: in the run, its code pushed the per-line loop's values out
+// of their registers.
+[[gnu::noinline]] std::unique_ptr<host::OutputFile> open_emptied_output(
+    host::Host& host, const std::string& output_path, const host::InputFile& input,
+    const std::string& input_path) {
   std::unique_ptr<host::OutputFile> output = host.open_output(output_path);
   // The output is compared with the input as it was at one moment: described
   // before and after the output, the input must not have changed meanwhile.
