@@ -55,8 +55,8 @@ Lines LineReader::read_lines() {
       std::size_t after = from + last + 1;
       after += static_cast<std::size_t>(crlf_tail_at(after));  // the byte past end_ is 0
       // Empty lines that follow an LF go too, so that the carriage return it
-      // becomes is not read as a CR LF.
-      while (lf_line_ends_ && after < end_ && buffer_[after] == '\n') ++after;
+      // becomes is not read as a CR LF. The padding past end_ is 0.
+      while (lf_line_ends_ && buffer_[after] == '\n') ++after;
       return hand_out(after);
     }
     if (!more) break;
@@ -86,13 +86,14 @@ Lines LineReader::hand_out(std::size_t after) {
   for (char* line = first; lf_line_ends_ && line != end;) {
     char* const line_feed = line + (Lines::find_line_end(line, end, '\n') - line);
     const std::string_view bytes(line, static_cast<std::size_t>(line_feed - line));
-    if (!quoted_ends(bytes)) {
-      if (line == first) fail_unquoted_line(bytes);
-      end = line;
-      break;
+    if (quoted_ends(bytes)) {
+      *line_feed = '\r';
+      line = line_feed + 1;
+    } else if (line == first) {
+      fail_unquoted_line(bytes);
+    } else {
+      end = line;  // the run ends before it
     }
-    *line_feed = '\r';
-    line = line_feed + 1;
   }
   // Past end_ only by the last line's own terminator.
   begin_ = std::min(end_, begin_ + static_cast<std::size_t>(end - first));
