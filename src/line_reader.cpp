@@ -8,6 +8,7 @@
 #include "failure.h"
 
 namespace Module1 {
+
 LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
   decide_line_ends();
