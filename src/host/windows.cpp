@@ -161,17 +161,27 @@ std::wstring folded(const std::wstring& path, std::size_t root) {
 // specified when the module was loaded": those are folded here first. A path
 // in \\?\ or the NT form \??\ is already taken as it is; \\.\ (the device
 // namespace) is parsed as any other.
-std::wstring system_path(const std::string& path) {
-  std::wstring wide = widen(path);
+std::wstring system_path(std::wstring wide) {
+  const auto separator = [&](std::size_t at) {
+    return at < wide.size() && (wide[at] == L'\\' || wide[at] == L'/');
+  };
   if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   if (wide.rfind(L"\\??\\", 0) == 0) return L"\\\\?\\" + wide.substr(4);
-  if (wide.rfind(L"\\\\.\\", 0) == 0) wide.erase(0, 4);
-  const bool unc = wide.size() > 2 && (wide[0] == L'\\' || wide[0] == L'/') &&
-                   (wide[1] == L'\\' || wide[1] == L'/');
-  if (unc) return L"\\\\?\\UNC\\" + folded(wide.substr(2), 2);
-  if (wide.rfind(L"UNC\\", 0) == 0) return L"\\\\?\\UNC\\" + folded(wide.substr(4), 2);
+  // Any other device path is normalized ("File path formats on Windows
+  // systems"), whatever its separators: `//./`, `\\?/`.
+  if (separator(0) && separator(1) && wide.size() > 2 && (wide[2] == L'.' || wide[2] == L'?') &&
+      separator(3)) {
+    wide.erase(0, 4);
+  }
+  if (separator(0) && separator(1)) return L"\\\\?\\UNC\\" + folded(wide.substr(2), 2);
+  if (wide.size() > 3 && separator(3) &&
+      CompareStringOrdinal(wide.c_str(), 3, L"UNC", 3, TRUE) == CSTR_EQUAL) {
+    return L"\\\\?\\UNC\\" + folded(wide.substr(4), 2);
+  }
   return L"\\\\?\\" + folded(wide, 1);
 }
+
+std::wstring system_path(const std::string& path) { return system_path(widen(path)); }
 
 // The files beside `name` whose names begin with its own and a dot, in any
 // case, as Windows compares names; none where the folder cannot be listed.
@@ -403,6 +413,7 @@ class WindowsHost final : public Host {
       executable.resize(executable.size() * 2);  // truncated: try a larger buffer
     }
     const std::wstring directory = executable.substr(0, executable.find_last_of(L"\\/"));
+    directory_ = directory;
     // A name with an unpaired surrogate (Windows allows one) has no UTF-8
     // form: its replacement would name another folder, where data.dat is
     // missing. It may be the name of any folder of the path.
@@ -437,8 +448,8 @@ class WindowsHost final : public Host {
     }
     // Known before anything else is asked of it: GetFileInformationByHandle
     // "may fail" on a network, and the cause is then reported.
-    remember_data_file(handle, identity_of(handle));
     Handle file(handle, path);
+    remember_data_file(file.get(), identity_of(file.get()));
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::Failure(path + ": not a regular file");
@@ -473,8 +484,9 @@ class WindowsHost final : public Host {
       fail_to_open(path, name, error);
     }
     // Known as a data file also when it is refused: it may then be data.dat.
-    remember_data_file(handle, identity_of(handle));
-    return std::make_unique<WindowsOutputFile>(Handle(handle, path));
+    Handle file(handle, path);
+    remember_data_file(file.get(), identity_of(file.get()));
+    return std::make_unique<WindowsOutputFile>(std::move(file));
   }
 
   // Where no one can see a message box (a scheduled task without a logged-on
@@ -495,6 +507,15 @@ class WindowsHost final : public Host {
   void report_cause(std::string_view cause) override {
     HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
     if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return;
+    // A data file the run failed before opening (data2.dat, when data.dat is
+    // missing) is known by its name: `2>> data2.dat` must not add the line
+    // to the last run's output.
+    if (!directory_.empty()) {
+      for (const std::string_view name : {Module1::kInputFileName, Module1::kOutputFileName}) {
+        remember_data_file_by_name(system_path(directory_ + L"\\" + widen(std::string(name))),
+                                   false);
+      }
+    }
     if (is_data_file(error_output)) return;
     const std::string line = "renumber: " + std::string(cause) + "\n";
     DWORD mode = 0;
@@ -583,7 +604,9 @@ class WindowsHost final : public Host {
     if (std::find(data_handles_.begin(), data_handles_.end(), handle) != data_handles_.end()) {
       return true;
     }
-    if (GetFileType(handle) != FILE_TYPE_DISK) return false;
+    // FILE_TYPE_UNKNOWN is also what a failure returns.
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return false;
     const auto any_data_file = [&](auto may_be) {
       return std::any_of(data_files_.begin(), data_files_.end(), may_be);
     };
@@ -599,7 +622,11 @@ class WindowsHost final : public Host {
     // invalid; its volume serial is then 0, and the ID decides). Its path
     // tells nothing: GetFinalPathNameByHandleW may give one name of the file
     // in one form, and a data file's in another (FILE_NAME_OPENED keeps a
-    // short name and the case it was opened in), or another link's.
+    // short name and the case it was opened in), or another link's. Unequal
+    // IDs are taken to prove two files here, though a redirector may make
+    // them up: it would take a standard error without FILE_READ_ATTRIBUTES
+    // on such a volume, and refusing them all would cost every Wine run's
+    // `2>file` its cause line.
     const FileId& id = identity.wide_id;
     return any_data_file([&](const FileIdentity& data_file) {
       const FileId& data_id = data_file.wide_id;
@@ -609,6 +636,8 @@ class WindowsHost final : public Host {
     });
   }
 
+  // The program's folder, once asked for, even where it has no UTF-8 name.
+  std::wstring directory_;
   // The data files opened so far, by handle value and by identity.
   std::vector<HANDLE> data_handles_;
   std::vector<FileIdentity> data_files_;

@@ -235,6 +235,8 @@ CAUSE_LINES = [
      "", False),
     ("standard error is data2.dat, held by cmd", "folder", BLANK_SECOND_LINE,
      "renumber.exe 2>> data2.dat", None, "", False),
+    ("standard error is data2.dat, held by cmd, and data.dat is missing", "folder", None,
+     "renumber.exe 2>> data2.dat", None, "", False),
     ("a volume without file IDs", "folder", BLANK_SECOND_LINE, "renumber.exe 2> cause.txt",
      "cause.txt", "data.dat line 2: 0 fields", True),
     ("a folder name in code page 932, and a character beyond it", "予定表ソ한", None,
