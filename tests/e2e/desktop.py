@@ -39,11 +39,15 @@ def require(*tools: str) -> None:
     sys.exit(1 if os.environ.get("CI") else SKIP)
 
 
+class EndedWithoutWindow(RuntimeError):
+    """The program ended before its window was seen."""
+
+
 def _still_waiting(process, title: str, deadline: float) -> None:
     """Raises when the process ended without showing its window, or when the
     deadline has passed (the process is then killed)."""
     if process.poll() is not None:
-        raise RuntimeError(f"the program ended (status {process.returncode}) "
+        raise EndedWithoutWindow(f"the program ended (status {process.returncode}) "
                            f"without a window titled {title!r}")
     if time.monotonic() > deadline:
         process.kill()

@@ -20,7 +20,7 @@ import zipfile
 import reference
 from cases import CASES, DONE, FAILED
 from check_package import guide_of, unprinted_quotes
-from desktop import Xvfb, require
+from desktop import EndedWithoutWindow, Xvfb, require
 from harness import (CaseFolder, Holder, Writer, can_mount, check_kept_after_full_disk, judge,
                      printed_causes, report, disk_filling_midway)
 
@@ -48,6 +48,9 @@ class WinePrefix:
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG="-all")
         subprocess.run([wine_command(), "wineboot", "--init"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        # Runs traced with +relay trace the message box call alone.
+        self.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+                  "user32.MessageBoxW", "/f")
         # The dialog fonts of a Japanese system, replaced by a CJK font.
         for font in ("MS UI Gothic", "MS Shell Dlg", "MS Shell Dlg 2", "Tahoma"):
             self.wine("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
@@ -248,34 +251,56 @@ def cause_lines(screen, prefix, program, interpose):
     """The user's guide's way to see the cause on Windows, from a command
     prompt in the program's folder, and standard error that is a data file."""
     problems = []
-    for name, folder_name, data, command, cause_file, text, no_file_ids in CAUSE_LINES:
-        root = tempfile.mkdtemp(prefix="renumber-wine-cause-")
-        folder = WineFolder(program, data or b"", os.path.join(root, folder_name))
-        if data is None:
-            os.remove(os.path.join(folder.path, "data.dat"))
-        with open(os.path.join(folder.path, "data2.dat"), "wb") as f:
-            f.write(b"old data2.dat\r\n")
-        env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_FILE_IDS="none") if no_file_ids \
-            else prefix.env
-        try:
+    for row in CAUSE_LINES:
+        problems += [f"{row[0]}: {problem}" for problem in cause_line_row(screen, prefix, program,
+                                                                          interpose, *row[1:])]
+    return problems
+
+
+def cause_line_row(screen, prefix, program, interpose, folder_name, data, command, cause_file,
+                   text, no_file_ids, attempts=2):
+    """One row of CAUSE_LINES, its problems. A row whose message box Wine
+    failed to show (MessageBoxW returned without making its dialog, as when
+    Wine's desktop process is not there) is run again once: the program
+    asked for its notice, which is what this row can show."""
+    root = tempfile.mkdtemp(prefix="renumber-wine-cause-")
+    folder = WineFolder(program, data or b"", os.path.join(root, folder_name))
+    if data is None:
+        os.remove(os.path.join(folder.path, "data.dat"))
+    with open(os.path.join(folder.path, "data2.dat"), "wb") as f:
+        f.write(b"old data2.dat\r\n")
+    env = dict(prefix.env, WINEDEBUG="err+all,trace+msgbox,+relay")
+    if no_file_ids:
+        env.update(LD_PRELOAD=interpose, RENUMBER_FILE_IDS="none")
+    problems = []
+    try:
+        with tempfile.TemporaryFile() as err:
             recipe = subprocess.Popen([wine_command(), "cmd", "/c", command], cwd=folder.path,
                                       env=env, stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            window = screen.wait_for_window("renumber", recipe)
-            screen.dismiss(recipe, window, "Return")
-            if cause_file:
-                with open(os.path.join(folder.path, cause_file), "rb") as f:
-                    cause = f.read().decode("cp932", "replace")  # as Windows programs write files
-                if not (cause.startswith("renumber: ") and text in cause and
-                        cause.count("\n") == 1):
-                    problems.append(f"{name}: the cause line is {cause!r}")
-            if data is not None and open(os.path.join(folder.path, "data.dat"), "rb").read() != data:
-                problems.append(f"{name}: data.dat changed")
-            if command.endswith("data2.dat") and \
-                    open(os.path.join(folder.path, "data2.dat"), "rb").read() != b"old data2.dat\r\n":
-                problems.append(f"{name}: data2.dat changed")
-        finally:
-            shutil.rmtree(root, ignore_errors=True)
+                                      stdout=subprocess.DEVNULL, stderr=err)
+            try:
+                screen.dismiss(recipe, screen.wait_for_window("renumber", recipe), "Return")
+            except EndedWithoutWindow as ended:
+                trace = traced(err)
+                if attempts > 1 and re.search(r"Ret +user32\.MessageBoxW\(\)", trace) \
+                        and "MSGBOX_OnInit" not in trace:
+                    return cause_line_row(screen, prefix, program, interpose, folder_name, data,
+                                          command, cause_file, text, no_file_ids, attempts - 1)
+                said = [line for line in trace.splitlines() if ":err:" in line or
+                        re.search(r"(Call|Ret) +user32\.MessageBoxW|:msgbox:", line)]
+                return [f"{ended}; Wine said: {said!r}"]
+        if cause_file:
+            with open(os.path.join(folder.path, cause_file), "rb") as f:
+                cause = f.read().decode("cp932", "replace")  # as Windows programs write files
+            if not (cause.startswith("renumber: ") and text in cause and cause.count("\n") == 1):
+                problems.append(f"the cause line is {cause!r}")
+        if data is not None and open(os.path.join(folder.path, "data.dat"), "rb").read() != data:
+            problems.append("data.dat changed")
+        if command.endswith("data2.dat") and \
+                open(os.path.join(folder.path, "data2.dat"), "rb").read() != b"old data2.dat\r\n":
+            problems.append("data2.dat changed")
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
     return problems
 
 
@@ -327,8 +352,6 @@ def message_box_in_front(screen, prefix, program, shots):
     the screenshot with another window brought to the front shows the order
     and the call is checked in Wine's trace."""
     folder = WineFolder(program, b'"a","b","c","5","e"\r\n')
-    prefix.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
-                "user32.MessageBoxW", "/f")
     try:
         with tempfile.TemporaryFile() as err:
             problems = screen.notice_in_front(lambda: folder.start(prefix, err, "+relay"),
