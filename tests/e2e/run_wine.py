@@ -88,16 +88,16 @@ def windows_path(path: str) -> str:
     return "Z:" + path.replace("/", "\\")
 
 
-# Runs traced so: their message boxes, Wine's errors, and the message box
-# call relayed, which tells Wine failing to show a notice from the program
-# not asking for one.
+# What a run's trace holds: its message boxes, Wine's errors, and the message
+# box call relayed, which tells Wine failing to show a notice apart from the
+# program not asking for one.
 TRACE = "trace+msgbox,err+all,+relay"
 
 
 class WineShowedNoBox(Exception):
     """MessageBoxW returned without making its dialog: Wine failed to show the
-    notice the program asked for (seen once in CI; Wine does so when its
-    desktop process is not there)."""
+    notice the program asked for, as it does when its desktop process cannot
+    start."""
 
 
 def ended_without_box(ended, err) -> List[str]:
