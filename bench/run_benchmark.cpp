@@ -30,7 +30,6 @@ class StringInput final : public host::InputFile {
     offset_ += count;
     return count;
   }
-  void rewind() override { offset_ = 0; }
   void close() override {}
   [[nodiscard]] host::FileIdentity identity() const override {
     return {{1, 0, 1}, {}, "", 1, {}, 0, true};

@@ -68,4 +68,16 @@ inline const char* find_byte(const char* from, const char* end, char wanted) {
   return end;
 }
 
+// The first byte from `from` up to `end` that is one of `kWanted`, or `end`;
+// read a whole block at a time, up to 15 bytes past `end`.
+template <char... kWanted>
+inline const char* find_any(const char* from, const char* end) {
+  for (; from < end; from += kBlockSize) {
+    const ByteBlock block = load_block(from);
+    const ByteBlock marks = (bytes_equal(block, kWanted) | ...);
+    if (any_marked(marks)) return std::min(from + std::countr_zero(marked_bits(marks)), end);
+  }
+  return end;
+}
+
 }  // namespace Module1

@@ -121,7 +121,7 @@ std::string FormatClues::hint(std::size_t separator_commas) const {
     return "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8";
   }
   if (started_ && blank_ && wide_space_left_ == 0) return "; the line holds nothing but spaces";
-  const std::size_t commas = commas_ - separator_commas;
+  const std::size_t commas = commas_ > separator_commas ? commas_ - separator_commas : 0;
   if (tabs_ > 0 && tabs_ >= semicolons_ && tabs_ >= commas) {
     return "; its fields are separated by tabs, not by \",\"";
   }

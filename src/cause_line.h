@@ -23,7 +23,7 @@ class FormatClues {
   void add(std::string_view bytes);
   // The hint that follows the cause, beginning "; ", or empty when the bytes
   // look like none of those files. `separator_commas` of the commas counted
-  // were those of separators.
+  // were those of separators (all of them, in a file read as CSV).
   [[nodiscard]] std::string hint(std::size_t separator_commas = 0) const;
 
  private:

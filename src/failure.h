@@ -14,14 +14,17 @@ namespace Module1 {
 // line it was, since only the run knows that.
 class Failure : public std::runtime_error {
  public:
-  enum class Kind { system, record };
+  // A record with too few fields is told apart: CSV may read its line as a
+  // whole record, and that says more of what is wrong.
+  enum class Kind { system, record, too_few_fields };
 
   explicit Failure(const std::string& cause, Kind kind = Kind::system)
       : std::runtime_error(cause), kind_(kind) {}
 
   static Failure record(const std::string& cause) { return Failure(cause, Kind::record); }
 
-  [[nodiscard]] bool is_record_failure() const { return kind_ == Kind::record; }
+  [[nodiscard]] bool is_record_failure() const { return kind_ != Kind::system; }
+  [[nodiscard]] bool has_too_few_fields() const { return kind_ == Kind::too_few_fields; }
 
  private:
   Kind kind_;

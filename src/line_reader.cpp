@@ -11,36 +11,38 @@ namespace Module1 {
 
 LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
-  decide_line_ends();
+  clear_padding();
+  decide_reading();
 }
 
-// A file has LF line ends when it holds a line feed and no carriage return
-// anywhere: a fact of the whole file, so it is read on for a carriage return
-// where its first half buffer has none. The bytes past that are let go as
-// they are searched, and the file is read again from its start: only such
-// files pay for a second read, and memory stays the buffer's.
-void LineReader::decide_line_ends() {
-  bool carriage_return = false;
-  bool line_feed = false;
-  bool let_go = false;
-  // The bytes read are kept from the buffer's start until they fill more than
-  // half of it, when they are let go: fill() moves nothing before that.
-  for (std::size_t kept = 0; !carriage_return && fill(); kept = end_ - begin_) {
-    const std::string_view fresh(&buffer_[kept], end_ - kept);
-    carriage_return = fresh.find('\r') != std::string_view::npos;
-    line_feed = line_feed || fresh.find('\n') != std::string_view::npos;
-    if (!carriage_return && end_ > capacity_ / 2) {
-      begin_ = end_;
-      let_go = true;
-    }
+// The first bytes of the file are read into a window of their own, whatever
+// the size of the buffer, so that every reader decides alike; the buffer
+// takes them from there before it reads the file on. Nothing is read twice.
+void LineReader::decide_reading() {
+  window_.resize(kDecisionWindow);
+  std::size_t held = 0;
+  bool whole_file = false;
+  while (held < window_.size() && !whole_file) {
+    const std::size_t count = file_.read(window_.data() + held, window_.size() - held);
+    held += count;
+    whole_file = count == 0;
   }
-  if (let_go) {
-    file_.rewind();
-    begin_ = end_ = 0;
-    bytes_read_ = 0;
-    file_ended_ = false;
+  window_.resize(held);
+  reading_ = Module1::decide_reading(window_, whole_file);
+  const std::size_t first_carriage_return = window_.find('\r');
+  first_line_crlf_ = first_carriage_return == std::string::npos ||
+                     window_.substr(first_carriage_return + 1, 1) == "\n";
+}
+
+std::size_t LineReader::read_file(char* to, std::size_t capacity) {
+  if (window_taken_ == window_.size()) return file_.read(to, capacity);
+  const std::size_t count = window_.copy(to, capacity, window_taken_);
+  window_taken_ += count;
+  if (window_taken_ == window_.size()) {
+    std::string().swap(window_);  // its memory given back
+    window_taken_ = 0;
   }
-  lf_line_ends_ = line_feed && !carriage_return;
+  return count;
 }
 
 Lines LineReader::read_lines() {
@@ -50,14 +52,10 @@ Lines LineReader::read_lines() {
     // The last terminator lies among the bytes read last, unless the lines
     // before were handed out.
     const std::size_t from = begin_ + scanned;
-    if (const std::size_t last =
-            std::string_view(&buffer_[from], settled - from).rfind(terminator());
+    if (const std::size_t last = std::string_view(&buffer_[from], settled - from).rfind('\r');
         last != std::string_view::npos) {
       std::size_t after = from + last + 1;
-      after += static_cast<std::size_t>(crlf_tail_at(after));  // the byte past end_ is 0
-      // Empty lines that follow an LF go too, so that the carriage return it
-      // becomes is not read as a CR LF. The padding past end_ is 0.
-      while (lf_line_ends_ && buffer_[after] == '\n') ++after;
+      after += static_cast<std::size_t>(buffer_[after] == '\n');  // the byte past end_ is 0
       return hand_out(after);
     }
     if (!more) break;
@@ -72,39 +70,22 @@ Lines LineReader::read_lines() {
   if (begin_ == end_) return {};
   // The last line has no terminator: it is given one past the bytes read,
   // in the padding, which is 0 after it.
-  buffer_[end_] = terminator();
+  buffer_[end_] = '\r';
   return hand_out(end_ + 1);
 }
 
-// The lines from begin_ up to `after`. With LF line ends, their line feeds
-// become carriage returns here, where each line is looked at anyway, and only
-// the lines before the first that does not begin and end with a double quote
-// are handed out; that line fails once it is the first. Only such files pay
-// for this second look at a line.
+// The lines from begin_ up to `after`, which is past end_ only by the last
+// line's own terminator.
 Lines LineReader::hand_out(std::size_t after) {
-  char* const first = &buffer_[begin_];
-  char* end = &buffer_[after];
-  for (char* line = first; lf_line_ends_ && line != end;) {
-    char* const line_feed = line + (Lines::find_line_end(line, end, '\n') - line);
-    const std::string_view bytes(line, static_cast<std::size_t>(line_feed - line));
-    if (quoted_ends(bytes)) {
-      *line_feed = '\r';
-      line = line_feed + 1;
-    } else if (line == first) {
-      fail_unquoted_line(bytes);
-    } else {
-      end = line;  // the run ends before it
-    }
-  }
-  // Past end_ only by the last line's own terminator.
-  begin_ = std::min(end_, begin_ + static_cast<std::size_t>(end - first));
-  return {first, end};
+  const char* const first = &buffer_[begin_];
+  begin_ = std::min(end_, after);
+  return {first, &buffer_[after]};
 }
 
 LinePiece LineReader::long_line_piece() {
   for (;;) {
     const std::string_view unread(&buffer_[begin_], settled() - begin_);
-    const std::size_t line_end = unread.find(terminator());
+    const std::size_t line_end = unread.find('\r');
     if (line_end != std::string_view::npos) return {unread.substr(0, line_end), true};
     if (file_ended_) return {unread, true};
     if (unread.size() > kFieldSeparator.size() - 1) return {unread, false};
@@ -116,7 +97,7 @@ void LineReader::take(std::size_t count, bool line_ends) {
   begin_ += count;
   if (!line_ends) return;
   // The terminator, all of it read: its line feed is settled with it.
-  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(crlf_tail_at(begin_ + 1));
+  if (begin_ < end_) begin_ += 1 + static_cast<std::size_t>(buffer_[begin_ + 1] == '\n');
   long_line_ = false;
 }
 
@@ -133,7 +114,7 @@ bool LineReader::fill() {
     begin_ = 0;
     end_ = unread;
   }
-  const std::size_t count = file_.read(buffer_.get() + end_, capacity_ - end_);
+  const std::size_t count = read_file(buffer_.get() + end_, capacity_ - end_);
   end_ += count;
   bytes_read_ += count;
   clear_padding();

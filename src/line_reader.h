@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "byte_blocks.h"
+#include "csv_view.h"
 #include "host/host.h"
 #include "record_line.h"
 
@@ -58,12 +60,10 @@ struct LinePiece {
 };
 
 // Reads a file line by line. A carriage return, or a carriage return and a
-// line feed, ends a line; a line feed alone is an ordinary byte. A file that
-// holds a line feed and no carriage return anywhere has LF line ends: there
-// each line feed ends a line, and becomes a carriage return as its line is
-// handed out, so that one loop converts every file; a line that does not
-// begin and end with a double quote fails there. The last line need not be
-// terminated.
+// line feed, ends a line; a line feed alone is an ordinary byte. The last line
+// need not be terminated. How the file is read, by these record rules or as
+// CSV, is decided from its first bytes before any of it is handed out; a CSV
+// file is taken as the bytes at hand instead (unread() and consume()).
 // Lines are views into the reader's buffer, valid until the next call. The
 // buffer never grows: a line longer than half of it is handed out in pieces
 // instead (the long-line path), so that memory stays bounded whatever the
@@ -76,11 +76,18 @@ class LineReader {
   // of the file is given a carriage return of its own there.
   static constexpr std::size_t kPadding = kWholeCopy;
 
+  // How far into the file the reading is decided: as far as the reader's
+  // buffer holds, enough for a record of as many fields as a record may have.
+  static constexpr std::size_t kDecisionWindow = kDefaultBufferSize;
+
   // `buffer_size` is at least 4: a long line's piece of three settled bytes
-  // and the byte after them. Decides the file's line ends before it returns.
+  // and the byte after them. Decides how the file is read before it returns,
+  // from its first kDecisionWindow bytes, held until the buffer takes them.
   LineReader(host::InputFile& file, std::size_t buffer_size);
 
-  [[nodiscard]] bool lf_line_ends() const { return lf_line_ends_; }
+  [[nodiscard]] Reading reading() const { return reading_; }
+  // Whether the file's first line ends in CR LF, not in a lone CR.
+  [[nodiscard]] bool first_line_crlf() const { return first_line_crlf_; }
 
   // The whole lines that follow, at least one; none once every line has been
   // read, or when the next line is a long one. Handed out by value, so that
@@ -94,11 +101,21 @@ class LineReader {
   // The first `count` bytes of the piece are done with; once those of the
   // piece that ends the line are, its terminator is too.
   void take(std::size_t count, bool line_ends);
+  // The bytes read and not yet consumed whose meaning is settled: all of them
+  // once the file has ended, else all but the last, which may be a carriage
+  // return or quote that the next byte completes. The byte after them is
+  // readable, and 0 at the end of the file.
+  [[nodiscard]] std::string_view unread() const { return {&buffer_[begin_], settled() - begin_}; }
+  [[nodiscard]] bool file_ended() const { return file_ended_; }
+  void consume(std::size_t count) { begin_ += count; }
+  // Reads more of the file after the unread bytes; false at its end.
+  bool read_more() { return fill(); }
   // How many bytes the file has handed over so far.
   [[nodiscard]] std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
-  void decide_line_ends();
+  void decide_reading();
+  std::size_t read_file(char* to, std::size_t capacity);
   bool fill();
   void clear_padding() { std::memset(buffer_.get() + end_, 0, kPadding); }
   // One past the bytes whose meaning is known: a carriage return read last
@@ -107,11 +124,6 @@ class LineReader {
     return end_ - static_cast<std::size_t>(!file_ended_ && end_ > begin_);
   }
   Lines hand_out(std::size_t after);
-  [[nodiscard]] char terminator() const { return lf_line_ends_ ? '\n' : '\r'; }
-  // Whether the byte at `at` is the line feed of a CR LF.
-  [[nodiscard]] bool crlf_tail_at(std::size_t at) const {
-    return !lf_line_ends_ && buffer_[at] == '\n';
-  }
 
   host::InputFile& file_;
   std::unique_ptr<char[]> buffer_;
@@ -121,7 +133,10 @@ class LineReader {
   std::uint64_t bytes_read_ = 0;
   bool file_ended_ = false;
   bool long_line_ = false;
-  bool lf_line_ends_ = false;
+  Reading reading_ = Reading::records;
+  bool first_line_crlf_ = true;
+  std::string window_;  // the file's first bytes, until the buffer has taken them all
+  std::size_t window_taken_ = 0;
 };
 
 }  // namespace Module1

@@ -45,6 +45,12 @@ void LineWriter::flush() {
 
 void LineWriter::keep_written_lines() {
   if (failed_) return;
+  // A long line that failed is dropped from the buffer where it began there,
+  // and taken back from the file where part of it reached the file.
+  if (long_line_start_ != kNoLongLine && long_line_start_ >= written_) {
+    next_ = buffer_.get() + (long_line_start_ - written_);
+    long_line_start_ = kNoLongLine;
+  }
   write_buffer();
   if (long_line_start_ != kNoLongLine) {
     cut_back(long_line_start_, "the long line that failed was written in part");

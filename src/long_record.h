@@ -7,6 +7,7 @@
 
 #include "cause_line.h"
 #include "code_table.h"
+#include "csv_view.h"
 #include "record_line.h"
 
 namespace Module1 {
@@ -37,23 +38,31 @@ class LongRecord {
       // A separator that began among the decided bytes may end past them.
       const std::size_t field_end = std::max(at, std::min(separator, decided));
       take_field_bytes(piece.substr(at, field_end - at), emit);
-      if (separator >= decided) return field_end;
+      if (separator >= decided) {
+        csv_view_.feed(piece.substr(0, field_end));
+        return field_end;
+      }
       take_separator(emit);
       at = separator + kFieldSeparator.size();
     }
   }
 
   // After the piece that ends the line: the carried code for the records
-  // that follow. Fails a record of fewer than five fields.
+  // that follow. Fails a record of fewer than five fields, and one that CSV
+  // reads otherwise.
   template <typename Emit>
-  Code finish(Emit emit) {
-    if (separators_ + 1 < kMinFields) fail_record(separators_ + 1, false, clues_.hint());
+  Code finish(Emit emit, bool first_line_crlf) {
+    if (separators_ + 1 < kMinFields) {
+      explain_too_few_fields(csv_view_, first_line_crlf);
+      fail_record(separators_ + 1, false, clues_.hint());
+    }
+    if (const CsvView::Difference difference = csv_view_.finish();
+        difference != CsvView::Difference::none) {
+      fail_read_otherwise(difference, first_line_crlf);
+    }
     emit(kLineEnd);
     return carried_code_;
   }
-
-  // What the bytes of the fields before the fifth tell of the file.
-  [[nodiscard]] std::string hint() const { return clues_.hint(); }
 
  private:
   template <typename Emit>
@@ -89,6 +98,7 @@ class LongRecord {
   char code_[kHeld] = {};
   std::size_t code_size_ = 0;  // bytes of the code field held, at most kHeld
   FormatClues clues_;          // of the fields before a record's fifth
+  CsvView csv_view_;           // of every byte taken
 };
 
 }  // namespace Module1

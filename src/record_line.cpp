@@ -152,27 +152,15 @@ void fail_record(std::size_t field_count, bool over_field_limit, std::string_vie
     throw Failure::record("more than " + std::to_string(kMaxFields) +
                           " fields; a record holds at most " + std::to_string(kMaxFields));
   }
-  throw Failure::record(std::to_string(field_count) + " fields; a record needs at least " +
-                        std::to_string(kMinFields) + std::string(hint));
+  throw Failure(std::to_string(field_count) + " fields; a record needs at least " +
+                    std::to_string(kMinFields) + std::string(hint),
+                Failure::Kind::too_few_fields);
 }
 
 void fail_line(std::string_view line, std::size_t field_count, bool over_field_limit) {
   FormatClues clues;
   if (!over_field_limit) clues.add(line);
   fail_record(field_count, over_field_limit, clues.hint(field_count > 0 ? field_count - 1 : 0));
-}
-
-void fail_unquoted_ends(std::string_view hint) {
-  throw Failure::record(
-      "in a file whose lines end in LF, a line must begin and end with a double quote (a line feed "
-      "inside a field cannot be told from a line end)" +
-      std::string(hint));
-}
-
-void fail_unquoted_line(std::string_view line) {
-  FormatClues clues;
-  clues.add(line);
-  fail_unquoted_ends(clues.hint(separators_up_to(line, 0, line.size())));
 }
 
 }  // namespace Module1

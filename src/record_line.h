@@ -58,18 +58,6 @@ FieldList split_record(std::string_view line);
 // The same for the record `line`, with a hint taken from its bytes.
 [[noreturn]] void fail_line(std::string_view line, std::size_t field_count, bool over_field_limit);
 
-// In a file whose lines end in LF, a line feed inside a field cannot be told
-// from a line end: every line there must begin and end with a double quote, so
-// that a field's line break shows as a line that does not, instead of cutting
-// its record into two that both convert. An empty line is left to the record
-// rules.
-[[noreturn]] void fail_unquoted_ends(std::string_view hint);
-// The same for the line `line`, with a hint taken from its bytes.
-[[noreturn]] void fail_unquoted_line(std::string_view line);
-inline bool quoted_ends(std::string_view line) {
-  return line.empty() || (line.front() == '"' && line.back() == '"');
-}
-
 // The record rules, checked here alone: a record of at least `least` fields
 // and at most kMaxFields.
 inline void require_fields(const FieldList& fields, std::size_t least) {

@@ -9,6 +9,8 @@
 
 #include "cause_line.h"
 #include "code_table.h"
+#include "csv_record.h"
+#include "csv_view.h"
 #include "failure.h"
 #include "line_reader.h"
 #include "line_writer.h"
@@ -54,16 +56,26 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
 // The runs of whole lines up to the next long line or the end of the input.
 Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
                   std::uint64_t& lines_converted) {
+  const bool first_line_crlf = input.first_line_crlf();
   for (Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
     char* to = output.room(output_room(lines.size()));
+    std::string_view line;
     try {
-      for (std::string_view line; lines.read_line(line); ++lines_converted) {
+      for (; lines.read_line(line); ++lines_converted) {
         const FieldList fields = split_record(line);
         carried_code = recode(code_field(fields), carried_code);
-        to = join_record(fields, carried_code, to);
+        char* const line_end = join_record(fields, carried_code, to);
+        require_read_alike(line, first_line_crlf);
+        to = line_end;
       }
-    } catch (const Failure&) {
+    } catch (const Failure& failure) {
       output.lines_end_at(to);  // the lines before the one that failed are kept
+      // What CSV reads in a line of too few fields says more of the file.
+      if (failure.has_too_few_fields()) {
+        CsvView view;
+        view.feed(line);
+        explain_too_few_fields(view, first_line_crlf);
+      }
       throw;
     }
     output.lines_end_at(to);
@@ -79,21 +91,11 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
   LongRecord record(carried_code);
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
-  LinePiece piece = input.long_line_piece();
-  // The line's first and last bytes. Its first piece holds more than half
-  // the reader's buffer; the piece that ends it is empty where the one before
-  // ended in a separator, taken whole.
-  const char first = piece.bytes.front();
-  char last = first;
-  for (;; piece = input.long_line_piece()) {
-    if (!piece.bytes.empty()) last = piece.bytes.back();
+  for (LinePiece piece{}; !piece.line_ends;) {
+    piece = input.long_line_piece();
     input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
-    if (piece.line_ends) break;
   }
-  if (input.lf_line_ends() && (first != '"' || last != '"')) {
-    fail_unquoted_ends(record.hint());
-  }
-  carried_code = record.finish(emit);
+  carried_code = record.finish(emit, input.first_line_crlf());
   output.end_long_line();
   return carried_code;
 }
@@ -133,11 +135,15 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
 
     LineReader input(*input_file, line_buffer_size);
     Code carried_code;
-    for (;;) {
-      carried_code = convert_runs(input, *output, carried_code, lines_converted);
-      if (!input.at_long_line()) break;
-      carried_code = convert_long_line(input, *output, carried_code);
-      ++lines_converted;
+    if (input.reading() == Reading::csv) {
+      convert_csv(input, *output, carried_code, lines_converted);
+    } else {
+      for (;;) {
+        carried_code = convert_runs(input, *output, carried_code, lines_converted);
+        if (!input.at_long_line()) break;
+        carried_code = convert_long_line(input, *output, carried_code);
+        ++lines_converted;
+      }
     }
 
     // Completion is announced only for output that is on the storage device,

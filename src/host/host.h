@@ -94,8 +94,6 @@ class InputFile {
 
   // Reads up to `capacity` bytes into `buffer`; returns 0 at the end of the file.
   virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
-  // Reads again from the file's first byte.
-  virtual void rewind() = 0;
   virtual void close() = 0;
   // Which file this is, as the system describes it now: a save since the
   // file was opened changes its size and times.

@@ -168,10 +168,6 @@ class PosixInputFile final : public InputFile {
     }
   }
 
-  void rewind() override {
-    if (::lseek(descriptor_.fd(), 0, SEEK_SET) != 0) fail_with_errno(descriptor_.path(), errno);
-  }
-
   void close() override { descriptor_.close(); }
 
   [[nodiscard]] FileIdentity identity() const override { return identity_of(descriptor_.fd()); }

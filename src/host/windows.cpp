@@ -321,12 +321,6 @@ class WindowsInputFile final : public InputFile {
     return count;
   }
 
-  void rewind() override {
-    if (SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) == 0) {
-      fail_with_error(file_.path(), GetLastError());
-    }
-  }
-
   void close() override { file_.close(); }
   [[nodiscard]] FileIdentity identity() const override { return identity_of(file_.get()); }
   [[nodiscard]] FileState state() const override { return state_of(information_of(file_)); }

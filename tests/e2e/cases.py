@@ -141,25 +141,56 @@ CASES = [
     Case("empty file", b"", DONE, b""),
     Case("empty file empties an old data2.dat", b"", DONE, b"", old_output=OLD_OUTPUT),
     Case("CR-only lines", GOOD + b"\r" + GOOD + b"\r", DONE, crlf(GOOD_OUT, GOOD_OUT)),
-    Case("LF line ends convert as CR LF does",
-         rec("a", "b", "c", "99", "e") + b"\n" + GOOD + b"\n" + GOOD, DONE,
-         crlf(rec("a", "b", "c", "1", "e"), GOOD_OUT, GOOD_OUT)),
-    Case("LF line ends past half the reader's buffer: read for a CR, then again from the start",
-         (GOOD + b"\n") * 30000, DONE, crlf(GOOD_OUT) * 30000),
-    Case("with LF line ends, a line feed inside a field fails there",
-         GOOD + b"\n" + rec("a", "b", "c", "5", "memo\nmore") + b"\n", FAILED, crlf(GOOD_OUT),
-         stderr="data.dat line 2: in a file whose lines end in LF, a line must begin and end "
-                "with a double quote (a line feed inside a field cannot be told from a line end)"),
+    # What spreadsheets and web systems write is read as CSV.
+    Case("Excel's CSV: CP932, CR LF, a header, quotes only where needed",
+         "ID,氏名,部署,コード\r\nK1,山田,\"総務,人事\",5\r\nK2,\"\"\"表\"\"\",\"二\n行\",99\r\n"
+         .replace("コード\r", "コード,備考\r").replace(",5\r", ",5,x\r").replace(",99\r", ",99,y\r")
+         .encode("cp932"), DONE,
+         "ID,氏名,部署,,備考\r\nK1,山田,\"総務,人事\",6,x\r\nK2,\"\"\"表\"\"\",\"二\n行\",1,y\r\n"
+         .encode("cp932")),
+    Case("Excel's CSV UTF-8: the byte order mark is kept", "\ufeffID,a,b,コード,c\r\nK1,x,y,5,z\r\n"
+         .encode("utf-8"), DONE, "\ufeffID,a,b,,c\r\nK1,x,y,6,z\r\n".encode("utf-8")),
+    Case("LibreOffice's CSV, LF", b"ID,a,b,code,c\nK1,x,y,16,z\n", DONE,
+         b"ID,a,b,,c\r\nK1,x,y,18,z\r\n"),
+    Case("LibreOffice, text cells quoted, LF",
+         rec("ID", "a", "b", "code", "c") + b"\n" + b'"K1","x","y",5,"z"\n', DONE,
+         crlf(rec("ID", "a", "b", "", "c"), b'"K1","x","y",6,"z"')),
+    Case("the same with CR LF fails where a field is not wrapped",
+         crlf(rec("ID", "a", "b", "code", "c"), b'"K1","x","y",5,"z"'), FAILED,
+         crlf(rec("ID", "a", "b", "", "c")),
+         stderr="data.dat line 2: a field is not wrapped in double quotes, while the first "
+                "line's are (a spreadsheet saved only the text cells in quotes)"),
+    Case("a web export: a byte order mark, LF, memos holding CR LF",
+         b"\xef\xbb\xbf" + rec("1", "x", "y", "5", "one\r\ntwo", enc="utf-8") + b"\n" +
+         rec("2", "x", "y", "77", "m") + b"\n", DONE,
+         b"\xef\xbb\xbf" + crlf(rec("1", "x", "y", "6", "one\r\ntwo"), rec("2", "x", "y", "6", "m"))),
+    Case("LF records past the reader's buffer", (GOOD + b"\n") * 30000, DONE, crlf(GOOD_OUT) * 30000),
+    Case("CR LF records, one ended by LF alone, fail there",
+         crlf(GOOD, GOOD + b"\n" + GOOD), FAILED, crlf(GOOD_OUT),
+         stderr="data.dat line 2: a line feed between two fields ends a record here, while the "
+                "lines before end in CR LF"),
+    Case("CSV: a stray quote fails at its line", b"a,b,c,5,e\na,b\"c,d,5,e\n", FAILED,
+         b"a,b,c,6,e\r\n",
+         stderr="data.dat line 2: a double quote inside a field that is not wrapped in double "
+                "quotes"),
+    Case("CSV: a wrapped field never closed fails at its first line", b"a,b,c,5,e\na,\"b\n", FAILED,
+         b"a,b,c,6,e\r\n",
+         stderr="data.dat line 2: the file ends inside a field wrapped in double quotes (its "
+                "closing quote is missing)"),
+    Case("CSV: a blank line at the end", b"a,b,c,5,\"x\ny\"\n\n", FAILED, b'a,b,c,6,"x\ny"\r\n',
+         stderr="data.dat line 3: 0 fields; a record needs at least 5"),
     # The commonest wrong files are named in the cause.
-    Case("a CSV saved from Excel", b"A01,x,y,5,z\r\n", FAILED, b"",
-         stderr="line 1: 1 fields; a record needs at least 5; its fields are not each wrapped "
-                "in double quotes, as in a CSV saved from Excel"),
     Case("a tab-separated file", b'"A01"\t"x"\t"y"\t"5"\t"z"\r\n', FAILED, b"",
-         stderr='line 1: 1 fields; a record needs at least 5; its fields are separated by tabs, '
+         stderr='line 1: a field wrapped in double quotes goes on after its closing quote (a '
+                'double quote inside a field is written twice); its fields are separated by tabs, '
                 'not by ","'),
     Case("a file saved as Unicode text (UTF-16)", crlf(GOOD).decode().encode("utf-16"), FAILED,
-         b"", stderr='line 1: 1 fields; a record needs at least 5; the file looks like UTF-16 '
-                     '("Unicode text"): save it as ANSI (Shift_JIS) or UTF-8'),
+         b"", stderr='line 1: a double quote inside a field that is not wrapped in double quotes; '
+                     'the file looks like UTF-16 ("Unicode text"): save it as ANSI (Shift_JIS) or '
+                     'UTF-8'),
+    Case("a line of a CSV among the records", crlf(GOOD, b"A01,x,y,5"), FAILED, crlf(GOOD_OUT),
+         stderr="line 2: 1 fields; a record needs at least 5; its fields are not each wrapped "
+                "in double quotes, as in a CSV saved from Excel"),
     Case("a semicolon-separated file", b'"A01";"x";"y";"5";"z"\r\n', FAILED, b"",
          stderr='; its fields are separated by semicolons, not by ","'),
     Case("a line of spaces", crlf(GOOD, b"   "), FAILED, crlf(GOOD_OUT),

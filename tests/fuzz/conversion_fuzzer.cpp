@@ -1,7 +1,8 @@
 // Runs the whole conversion on arbitrary bytes as data.dat, through the
 // in-memory host, and compares everything it did with a plain reference
-// model written from the rules alone: the output bytes, the outcome, the
-// notices and where the run stopped.
+// model written from the rules alone, the same as the end-to-end tests'
+// (reference.py), which a fuzzer running in the program's process cannot
+// call: the output bytes, the outcome, the notices and where the run stopped.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,63 +21,190 @@ struct Expected {
   bool completes = true;
 };
 
-// Lines end at CR or CR LF, and LF alone is ordinary; in a file with an LF
-// and no CR, they end at LF. The last line may be unterminated.
-std::vector<std::string> reference_lines(const std::string& data, char terminator) {
+constexpr std::size_t kMinFields = 5, kMaxFields = 32768;
+const std::string kSeparator = "\",\"";
+const std::string kMark = "\xEF\xBB\xBF";
+
+// The table's rule: 0 stays, 99 becomes 1, 1-15 move up by one, 19 becomes
+// 17, and 16-18 become 18-20.
+const std::map<std::string, std::string>& table() {
+  static const std::map<std::string, std::string> rows = [] {
+    std::map<std::string, std::string> made;
+    for (int old = 0; old <= 19; ++old) {
+      const int renumbered = old == 0 ? 0 : old <= 15 ? old + 1 : old == 19 ? 17 : old + 2;
+      made[std::to_string(old)] = std::to_string(renumbered);
+    }
+    made["99"] = "1";
+    return made;
+  }();
+  return rows;
+}
+
+// Where the record rules cut: the comma of each "," from left to right,
+// never overlapping.
+std::vector<std::size_t> record_separators(const std::string& line) {
+  std::vector<std::size_t> found;
+  for (std::size_t at = line.find(kSeparator); at != std::string::npos;
+       at = line.find(kSeparator, at + 3)) {
+    found.push_back(at + 1);
+  }
+  return found;
+}
+
+// One CSV record read from `at`: its fields as [start, end) with whether each
+// is wrapped, where its line end is (or the data's end) and where the next
+// record starts; valid false where it is not valid CSV.
+struct CsvRecord {
+  bool valid = false;
+  std::vector<std::size_t> starts, ends;
+  std::vector<bool> wrapped;
+  std::size_t line_end = 0, next = 0;
+};
+
+CsvRecord csv_record(const std::string& data, std::size_t at) {
+  CsvRecord record;
+  for (;;) {
+    const std::size_t start = at;
+    const bool wrapped = at < data.size() && data[at] == '"';
+    if (wrapped) {
+      for (++at;; at += 2) {
+        at = data.find('"', at);
+        if (at == std::string::npos) return record;
+        if (at + 1 >= data.size() || data[at + 1] != '"') break;
+      }
+      ++at;
+      if (at < data.size() && data[at] != ',' && data[at] != '\r' && data[at] != '\n')
+        return record;
+    } else {
+      at = std::min(data.find_first_of(",\r\n", at), data.size());
+      if (data.substr(start, at - start).find('"') != std::string::npos) return record;
+    }
+    record.starts.push_back(start);
+    record.ends.push_back(at);
+    record.wrapped.push_back(wrapped);
+    if (at < data.size() && data[at] == ',') {
+      ++at;
+      continue;
+    }
+    record.valid = true;
+    record.line_end = at;
+    record.next = data.compare(at, 2, "\r\n") == 0 ? at + 2 : std::min(at + 1, data.size());
+    return record;
+  }
+}
+
+std::vector<std::size_t> commas_of(const CsvRecord& record, std::size_t shift = 0) {
+  std::vector<std::size_t> commas;
+  for (std::size_t i = 0; i + 1 < record.ends.size(); ++i) commas.push_back(record.ends[i] - shift);
+  return commas;
+}
+
+// Whether CSV reads a record-rule line (no CR in it) as other fields or as
+// more than one record; a line that is not valid CSV is read alike.
+bool reads_otherwise(const std::string& line) {
+  std::vector<std::size_t> commas;
+  for (std::size_t at = 0, records = 0;; ++records) {
+    const CsvRecord record = csv_record(line, at);
+    if (!record.valid) return false;
+    for (const std::size_t comma : commas_of(record)) commas.push_back(comma);
+    if (record.line_end == line.size()) return records > 0 || commas != record_separators(line);
+    at = record.next;
+  }
+}
+
+// Whether the file beginning with `window` is read by the record rules.
+bool record_rules(const std::string& window, bool whole) {
+  // Whether the first line end, counted each way, is a CR: 1, 0, or -1 when
+  // the window does not say.
+  const auto carriage_return = [&](std::size_t at) {
+    return at == std::string::npos ? (whole ? 1 : -1) : window[at] == '\r' ? 1 : 0;
+  };
+  std::size_t outside = std::string::npos;
+  for (std::size_t at = 0, quotes = 0; at < window.size() && outside == std::string::npos; ++at) {
+    quotes += window[at] == '"';
+    if (quotes % 2 == 0 && (window[at] == '\r' || window[at] == '\n')) outside = at;
+  }
+  const int any_count = carriage_return(window.find_first_of("\r\n"));
+  const int outside_count = carriage_return(outside);
+  if (any_count != 1 && outside_count != 1 && (any_count != -1 || outside_count != -1))
+    return false;
+  const std::size_t cr = window.find('\r');
+  const std::string line = window.substr(0, cr);
+  const std::size_t fields = record_separators(line).size() + 1;
+  if ((cr != std::string::npos || whole) && (fields < kMinFields || fields > kMaxFields)) {
+    return false;
+  }
+  // CSV's own first record must end where that line does, with the same
+  // fields, or CSV must not read it at all.
+  const std::size_t mark = window.starts_with(kMark) ? kMark.size() : 0;
+  const CsvRecord record = csv_record(window, mark);
+  if (!record.valid) return true;
+  if (record.line_end == window.size() && !whole) return true;
+  if (record.line_end != std::min(cr, window.size())) return false;
+  return commas_of(record, mark) == record_separators(window.substr(mark, record.line_end - mark));
+}
+
+Expected convert_records(const std::string& data) {
+  Expected expected;
+  std::string carried;
   std::vector<std::string> lines;
   std::string line;
   for (std::size_t i = 0; i < data.size(); ++i) {
-    if (data[i] != terminator) {
+    if (data[i] != '\r') {
       line += data[i];
       continue;
     }
     lines.push_back(line);
     line.clear();
-    if (terminator == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
+    if (i + 1 < data.size() && data[i + 1] == '\n') ++i;
   }
   if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
-// Positions of the separators, left to right, never overlapping.
-std::vector<std::size_t> reference_separators(const std::string& line) {
-  std::vector<std::size_t> found;
-  for (std::size_t at = line.find("\",\""); at != std::string::npos;
-       at = line.find("\",\"", at + 3)) {
-    found.push_back(at);
-  }
-  return found;
-}
-
-Expected reference_conversion(const std::string& data) {
-  static const std::map<std::string, std::string> kTable = {
-      {"0", "0"},   {"99", "1"},  {"1", "2"},   {"2", "3"},   {"3", "4"},   {"4", "5"},
-      {"5", "6"},   {"6", "7"},   {"7", "8"},   {"8", "9"},   {"9", "10"},  {"10", "11"},
-      {"11", "12"}, {"12", "13"}, {"13", "14"}, {"14", "15"}, {"15", "16"}, {"19", "17"},
-      {"16", "18"}, {"17", "19"}, {"18", "20"}};
-  Expected expected;
-  const bool lf_line_ends =
-      data.find('\n') != std::string::npos && data.find('\r') == std::string::npos;
-  std::string carried;
-  for (const std::string& line : reference_lines(data, lf_line_ends ? '\n' : '\r')) {
-    // There a line must begin and end with a double quote, unless it is empty.
-    if (lf_line_ends && !line.empty() && (line.front() != '"' || line.back() != '"')) {
+  for (const std::string& record : lines) {
+    const std::vector<std::size_t> separators = record_separators(record);
+    const std::size_t fields = record.empty() ? 0 : separators.size() + 1;
+    if (fields < kMinFields || fields > kMaxFields || reads_otherwise(record)) {
       expected.completes = false;
       return expected;
     }
-    const std::vector<std::size_t> separators =
-        line.empty() ? std::vector<std::size_t>{} : reference_separators(line);
-    const std::size_t fields = line.empty() ? 0 : separators.size() + 1;
-    if (fields < 5 || fields > 32768) {
-      expected.completes = false;
-      return expected;
-    }
-    const std::size_t code_begin = separators[2] + 3;
-    const std::string code = line.substr(code_begin, separators[3] - code_begin);
-    if (const auto row = kTable.find(code); row != kTable.end()) carried = row->second;
-    expected.output += line.substr(0, code_begin) + carried + line.substr(separators[3]) + "\r\n";
+    const std::size_t code_begin = separators[2] + 2;
+    const std::size_t code_end = separators[3] - 1;
+    const std::string code = record.substr(code_begin, code_end - code_begin);
+    if (const auto row = table().find(code); row != table().end()) carried = row->second;
+    expected.output += record.substr(0, code_begin) + carried + record.substr(code_end) + "\r\n";
   }
   return expected;
+}
+
+Expected convert_csv(const std::string& data) {
+  Expected expected;
+  const std::size_t mark = data.starts_with(kMark) ? kMark.size() : 0;
+  expected.output = data.substr(0, mark);
+  std::string carried;
+  for (std::size_t at = mark; at < data.size();) {
+    const CsvRecord record = csv_record(data, at);
+    const std::size_t fields = record.ends.size();
+    if (!record.valid || data[at] == '\r' || data[at] == '\n' || fields < kMinFields ||
+        fields > kMaxFields) {
+      expected.completes = false;
+      return expected;
+    }
+    const std::size_t start = record.starts[3] + record.wrapped[3];
+    const std::size_t end = record.ends[3] - record.wrapped[3];
+    if (const auto row = table().find(data.substr(start, end - start)); row != table().end()) {
+      carried = row->second;
+    }
+    expected.output +=
+        data.substr(at, start - at) + carried + data.substr(end, record.line_end - end) + "\r\n";
+    at = record.next;
+  }
+  return expected;
+}
+
+// A plain model of the whole conversion, written from the rules alone.
+Expected reference_conversion(const std::string& data) {
+  constexpr std::size_t kWindow = std::size_t{1} << 20;
+  return record_rules(data.substr(0, kWindow), data.size() <= kWindow) ? convert_records(data)
+                                                                       : convert_csv(data);
 }
 
 }  // namespace

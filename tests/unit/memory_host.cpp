@@ -29,7 +29,6 @@ class MemoryInputFile final : public host::InputFile {
     }
     return count;
   }
-  void rewind() override { offset_ = 0; }
   void close() override { host_.record("close " + file_name(path_)); }
   [[nodiscard]] host::FileIdentity identity() const override {
     return {{1, 0, 1}, {}, path_, 1, state(), 0, true};

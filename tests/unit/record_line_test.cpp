@@ -80,7 +80,7 @@ std::string converted_long(std::string_view line, std::string_view carried_code,
       untaken += line.substr(at, piece);
       untaken.erase(0, record.convert(untaken, at + piece >= line.size(), emit));
     }
-    record.finish(emit);
+    record.finish(emit, true);
     return output;
   } catch (const Module1::Failure& failure) {
     return std::string("fails: ") + failure.what();

@@ -1,0 +1,246 @@
+#include "csv_view.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "byte_blocks.h"
+#include "failure.h"
+#include "record_line.h"
+
+namespace Module1 {
+
+void CsvView::feed(std::string_view bytes) {
+  const char* const end = bytes.data() + bytes.size();
+  for (const char* at = bytes.data(); at < end; ++at) {
+    // Bytes that neither reading gives a meaning to are passed over at once:
+    // inside a wrapped field all but quotes, in a field that is not wrapped
+    // all but commas, quotes and line ends, where no separator has begun.
+    if (separator_bytes_ == 0 && !comma_between_fields_) {
+      if (state_ == State::wrapped) at = find_any<'"'>(at, end);
+      if (state_ == State::unwrapped) at = find_any<',', '"', '\n', '\r'>(at, end);
+      if (at == end) return;
+    }
+    const char byte = *at;
+    if (state_ == State::invalid) return;
+    // The record rules cut at "," from left to right, never overlapping: the
+    // comma before this byte is a separator's when this byte closes one.
+    const bool separator_comma = separator_bytes_ == 2 && byte == '"';
+    if (separator_comma) {
+      separator_bytes_ = 0;
+    } else if (byte == '"') {
+      separator_bytes_ = 1;
+    } else {
+      separator_bytes_ = separator_bytes_ == 1 && byte == ',' ? 2 : 0;
+    }
+    if (comma_between_fields_ != separator_comma) {
+      note(separator_comma ? Difference::quoted_separator : Difference::unwrapped);
+    }
+    comma_between_fields_ = false;
+    const bool line_end = byte == '\n' || byte == '\r';
+    switch (state_) {
+      case State::wrapped:
+        if (byte == '"') state_ = State::closed;
+        continue;
+      case State::closed:
+        if (byte == '"') {
+          state_ = State::wrapped;  // a doubled quote, inside the field
+          continue;
+        }
+        if (byte != ',' && !line_end) {
+          state_ = State::invalid;
+          continue;
+        }
+        break;
+      case State::unwrapped:
+        if (byte == '"') {
+          state_ = State::invalid;
+          continue;
+        }
+        break;
+      case State::field_start:
+        if (byte == '"') {
+          state_ = State::wrapped;
+          continue;
+        }
+        break;
+      case State::invalid:
+        return;
+    }
+    // Outside quotes: a comma or a line end ends the field.
+    if (byte == ',') {
+      comma_between_fields_ = true;
+      first_record_fields_ += static_cast<std::size_t>(!record_ended_);
+      state_ = State::field_start;
+    } else if (line_end) {
+      record_ended_ = true;
+      if (byte == '\n') note(Difference::line_feed);
+      state_ = State::field_start;
+    } else {
+      state_ = State::unwrapped;
+    }
+  }
+}
+
+CsvView::Difference CsvView::finish() const {
+  if (state_ == State::invalid || state_ == State::wrapped) return Difference::none;
+  // A comma at the very end cuts CSV's fields, never the record rules'.
+  return comma_between_fields_ && first_ == Difference::none ? Difference::unwrapped : first_;
+}
+
+namespace {
+
+// Whether the line end at `at` of `window` is a carriage return; unknown
+// where there is none in the window but the file goes on past it.
+std::optional<bool> carriage_return_at(std::string_view window, std::size_t at, bool whole_file) {
+  if (at == std::string_view::npos) return whole_file ? std::optional<bool>(true) : std::nullopt;
+  return window[at] == '\r';
+}
+
+// The first carriage return or line feed outside double quotes, each quote
+// from the window's start opening or closing.
+std::size_t first_line_end_outside_quotes(std::string_view window) {
+  bool inside = false;
+  for (std::size_t at = 0; at < window.size(); ++at) {
+    if (window[at] == '"') inside = !inside;
+    if (!inside && (window[at] == '\r' || window[at] == '\n')) return at;
+  }
+  return std::string_view::npos;
+}
+
+std::size_t count_separators(std::string_view line, std::size_t limit) {
+  std::size_t count = 0;
+  for (std::size_t at = line.find(kFieldSeparator); at != std::string_view::npos && count < limit;
+       at = line.find(kFieldSeparator, at + kFieldSeparator.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// Whether CSV reads the first line as the record rules do: CSV's own first
+// record, read from the file's start, ends where that line does, at
+// `line_end`, with the same fields; or CSV cannot read it at all. Where the
+// window ends first, the line is taken as read alike unless the window is the
+// whole file.
+bool first_line_read_alike(std::string_view window, std::size_t line_end, bool whole_file) {
+  CsvView view;
+  std::size_t at = window.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+  while (at < window.size() && view.readable() && !view.record_ended())
+    view.feed(window.substr(at++, 1));
+  if (!view.readable()) return true;
+  if (view.record_ended()) return at - 1 == line_end && view.finish() == CsvView::Difference::none;
+  // A file that ends inside a wrapped field is not CSV at all.
+  if (!whole_file || view.inside_wrapped_field()) return true;
+  return line_end == std::string_view::npos && view.finish() == CsvView::Difference::none;
+}
+
+}  // namespace
+
+Reading decide_reading(std::string_view window, bool whole_file) {
+  const std::optional<bool> any_count =
+      carriage_return_at(window, window.find_first_of("\r\n"), whole_file);
+  const std::optional<bool> outside_count =
+      carriage_return_at(window, first_line_end_outside_quotes(window), whole_file);
+  const bool ends_in_carriage_return =
+      any_count.value_or(false) || outside_count.value_or(false) || (!any_count && !outside_count);
+  if (!ends_in_carriage_return) return Reading::csv;
+  const std::size_t line_end = window.find('\r');
+  if (line_end != std::string_view::npos || whole_file) {
+    const std::size_t fields = count_separators(window.substr(0, line_end), kMaxFields) + 1;
+    if (fields < kMinFields || fields > kMaxFields) return Reading::csv;
+  }
+  return first_line_read_alike(window, line_end, whole_file) ? Reading::records : Reading::csv;
+}
+
+bool plainly_quoted(std::string_view line) {
+  const std::size_t size = line.size();
+  if (size < 2 || line.front() != '"' || line.back() != '"') return false;
+  // A separator at either end would share the line's own quote.
+  if (line[1] == ',' || line[size - 2] == ',') return false;
+  // Between the two ends, every comma stands between two quotes, and every
+  // quote beside exactly one comma: then each quote is one of a separator's
+  // two, and none is shared. Looked at byte by byte in whole blocks, with no
+  // count to add up, and left at the first block that shows otherwise.
+  static constexpr ByteBlock kLane = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  const char* const bytes = line.data();
+  const std::size_t end = size - 1;
+  for (std::size_t at = 1; at < end; at += kBlockSize) {
+    const ByteBlock before = load_block(bytes + at - 1);
+    const ByteBlock here = load_block(bytes + at);
+    const ByteBlock after = load_block(bytes + at + 1);
+    ByteBlock stray =
+        (bytes_equal(here, ',') & ~(bytes_equal(before, '"') & bytes_equal(after, '"'))) |
+        (bytes_equal(here, '"') & ~(bytes_equal(before, ',') ^ bytes_equal(after, ',')));
+    if (end - at < kBlockSize) {
+      ByteBlock live;
+      live = kLane < static_cast<unsigned char>(end - at);
+      stray &= live;
+    }
+    if (any_marked(stray)) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Whether CSV reads the line at all, field by field: most lines that are not
+// plainly quoted hold the stray quotes that the record rules allow, which
+// this shows sooner than the view byte by byte.
+bool csv_readable(std::string_view line) {
+  const char* at = line.data();
+  const char* const end = at + line.size();
+  while (at < end) {
+    if (*at == '"') {
+      for (at = find_any<'"'>(at + 1, end); at + 1 < end && at[1] == '"';) {
+        at = find_any<'"'>(at + 2, end);
+      }
+      if (at == end) return false;  // it ends inside the field
+      if (++at == end) return true;
+      if (*at != ',' && *at != '\n') return false;
+    } else {
+      at = find_any<',', '\n', '"'>(at, end);
+      if (at == end) return true;
+      if (*at == '"') return false;
+    }
+    ++at;  // past the comma or line feed, to the next field
+  }
+  return true;
+}
+
+}  // namespace
+
+[[gnu::noinline]] void check_read_alike(std::string_view line, bool first_line_crlf) {
+  if (!csv_readable(line)) return;
+  CsvView view;
+  view.feed(line);
+  if (const CsvView::Difference difference = view.finish();
+      difference != CsvView::Difference::none) {
+    fail_read_otherwise(difference, first_line_crlf);
+  }
+}
+
+void explain_too_few_fields(const CsvView& view, bool first_line_crlf) {
+  const CsvView::Difference difference = view.finish();
+  if (difference != CsvView::Difference::none && view.first_record_fields() >= kMinFields) {
+    fail_read_otherwise(difference, first_line_crlf);
+  }
+}
+
+void fail_read_otherwise(CsvView::Difference difference, bool first_line_crlf) {
+  switch (difference) {
+    case CsvView::Difference::line_feed:
+      throw Failure::record(std::string("a line feed between two fields ends a record here, while "
+                                        "the lines before end in ") +
+                            (first_line_crlf ? "CR LF" : "CR"));
+    case CsvView::Difference::quoted_separator:
+      throw Failure::record(
+          "a field wrapped in double quotes holds \"\",\"\", a separator of the lines before "
+          "that a spreadsheet reads as part of the field");
+    default:
+      throw Failure::record(
+          "a field is not wrapped in double quotes, while the first line's are (a spreadsheet "
+          "saved only the text cells in quotes)");
+  }
+}
+
+}  // namespace Module1

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace Module1 {
+
+// How a data.dat is read: by the record rules (a carriage return ends a line,
+// fields are joined by ","), the form of the files this program exchanges,
+// or as CSV, which every spreadsheet and web system writes.
+enum class Reading { records, csv };
+
+// The UTF-8 byte order mark that Excel's "CSV UTF-8" and web exports begin
+// with: not part of the first field, and kept in the output.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Decides how the file that begins with `window` is read, once, before any
+// record is written: by the record rules where its first line ends in a
+// carriage return (or it has no line end), the record rules accept that line,
+// and CSV reads it alike; as CSV otherwise. `whole_file` where the window
+// holds all of it: a line end that it does not show is then known to be none.
+Reading decide_reading(std::string_view window, bool whole_file);
+
+// What CSV makes of the bytes of one record-rule line, fed in pieces: whether
+// it reads them as the same fields of one record, and where it first does
+// not. A line that is not valid CSV (the stray quotes that the record rules
+// allow) is read alike, since CSV does not read it at all.
+class CsvView {
+ public:
+  enum class Difference {
+    none,
+    line_feed,        // a line feed between two fields ends a CSV record
+    unwrapped,        // a comma between fields that the record rules do not cut at
+    quoted_separator  // a separator inside a field wrapped in double quotes
+  };
+
+  void feed(std::string_view bytes);
+  // After the line's last byte: the first difference, where CSV reads the
+  // whole line and reads it otherwise.
+  [[nodiscard]] Difference finish() const;
+
+  // Whether CSV reads the bytes so far: no quote where it may not stand.
+  [[nodiscard]] bool readable() const { return state_ != State::invalid; }
+  [[nodiscard]] bool inside_wrapped_field() const { return state_ == State::wrapped; }
+  // Whether a carriage return or line feed outside quotes ended a CSV record.
+  [[nodiscard]] bool record_ended() const { return record_ended_; }
+  // How many fields CSV's first record has, as far as it was fed.
+  [[nodiscard]] std::size_t first_record_fields() const { return first_record_fields_; }
+
+ private:
+  enum class State : unsigned char { field_start, unwrapped, wrapped, closed, invalid };
+
+  void note(Difference difference) {
+    if (first_ == Difference::none) first_ = difference;
+  }
+
+  State state_ = State::field_start;
+  unsigned char separator_bytes_ = 0;  // of "," matched so far, as the record rules cut
+  bool comma_between_fields_ = false;  // the byte before, as CSV reads it
+  bool record_ended_ = false;
+  std::size_t first_record_fields_ = 1;
+  Difference first_ = Difference::none;
+};
+
+// Whether a record-rule line of at least two bytes certainly reads alike as
+// CSV, without the byte by byte view: it begins and ends with a double quote,
+// and its only other quotes are the two of each separator, no two separators
+// sharing one. Then CSV reads every field wrapped, with nothing doubled inside,
+// cut exactly where the record rules cut, and every line feed is inside a
+// field. Readable kBlockSize bytes past its end.
+bool plainly_quoted(std::string_view line);
+
+// Fails a record-rule line that CSV reads otherwise, naming the difference.
+// `first_line_crlf`: whether the file's first line ends in CR LF.
+[[noreturn]] void fail_read_otherwise(CsvView::Difference difference, bool first_line_crlf);
+
+// The same for a line held whole, byte by byte.
+void check_read_alike(std::string_view line, bool first_line_crlf);
+
+// For a line of too few fields by the record rules, seen by `view`: fails it
+// with CSV's difference where CSV reads it as a record of enough fields (a
+// spreadsheet that saved only the text cells in quotes), which says more.
+void explain_too_few_fields(const CsvView& view, bool first_line_crlf);
+
+// Fails a record-rule line held whole where CSV reads it otherwise.
+inline void require_read_alike(std::string_view line, bool first_line_crlf) {
+  if (!plainly_quoted(line)) check_read_alike(line, first_line_crlf);
+}
+
+}  // namespace Module1
