@@ -8,11 +8,14 @@ medians are reported, with renumber's user CPU time; its peak memory is
 measured on its own. Every run writes a new data2.dat after a sync, so that no
 run pays for the previous one's writeback.
 
-With --lf-twin, the same data with LF line ends is converted in the same
-rounds, and must give the same data2.dat.
+With --lf-twin, the same records with LF line ends (read as CSV) are
+converted in the same rounds, and must give the same data2.dat; with
+--excel-twin, the same records with CR LF and no quotes, as Excel saves a
+CSV (realistic and narrow lines, whose fields need none), whose data2.dat
+must be the same without its quotes.
 
 Usage: compare.py PROGRAM [--size-mib 256] [--rounds 7] [--shape realistic|wide|narrow]
-                  [--against OTHER_BUILD] [--lf-twin]"""
+                  [--against OTHER_BUILD] [--lf-twin] [--excel-twin]"""
 
 import argparse
 import os
@@ -67,6 +70,8 @@ def main():
     parser.add_argument("--against", help="another build of renumber, run in the same rounds")
     parser.add_argument("--lf-twin", action="store_true",
                         help="also convert the data with LF line ends, in the same rounds")
+    parser.add_argument("--excel-twin", action="store_true",
+                        help="also convert the data without quotes, in the same rounds")
     args = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="renumber-bench-")
@@ -85,16 +90,19 @@ def main():
         }
         if args.against:
             commands["against"] = "./against"
-        if args.lf_twin:
-            os.mkdir(os.path.join(folder, "lf"))
-            shutil.copy2(args.program, os.path.join(folder, "lf", "renumber"))
-            subprocess.run("sed 's/\\r$//' data.dat > lf/data.dat", cwd=folder, shell=True,
+        # Each twin: how its data.dat is made, and how its data2.dat must differ.
+        twins = {"lf": ("sed 's/\\r$//'", "cat"), "excel": ("sed 's/\"//g'", "sed 's/\"//g'")}
+        twins = {name: edits for name, edits in twins.items() if getattr(args, f"{name}_twin")}
+        for name, (edit, _) in twins.items():
+            os.mkdir(os.path.join(folder, name))
+            shutil.copy2(args.program, os.path.join(folder, name, "renumber"))
+            subprocess.run(f"{edit} data.dat > {name}/data.dat", cwd=folder, shell=True,
                            check=True)
-            commands["renumber-lf"] = "cd lf && ./renumber"
-            timed("cat lf/data.dat > /dev/null", folder)
+            commands[f"renumber-{name}"] = f"cd {name} && ./renumber"
+            timed(f"cat {name}/data.dat > /dev/null", folder)
         timed("cat data.dat > /dev/null", folder)  # warm the cache
         times = {name: [] for name in commands}
-        user_times = {"renumber": [], "against": [], "renumber-lf": []}
+        user_times = {"renumber": [], "against": [], "renumber-lf": [], "renumber-excel": []}
         for round_number in range(args.rounds):
             names = list(commands)
             shift = round_number % len(names)
@@ -110,10 +118,11 @@ def main():
                        f"{commands['mawk']} && cmp -s data2.dat renumber.out", cwd=folder,
                        shell=True, env=headless(os.environ), check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL)
-        if args.lf_twin:
-            subprocess.run("cd lf && ./renumber && cmp -s data2.dat ../renumber.out", cwd=folder,
-                           shell=True, env=headless(os.environ), check=True,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        for name, (_, edit) in twins.items():
+            subprocess.run(f"cd {name} && ./renumber && {edit} ../renumber.out | "
+                           "cmp -s data2.dat -", cwd=folder, shell=True,
+                           env=headless(os.environ), check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL)
         peak = max(peak_memory_mib(folder) for _ in range(3))
 
         median = {name: statistics.median(values) for name, values in times.items()}
@@ -135,9 +144,10 @@ def main():
                   f"{statistics.median(user_times[name]) * per_256_mib:.3f} s per 256 MiB")
         if args.against:
             print(f"  renumber / against = {median['renumber'] / median['against']:.3f}")
-        if args.lf_twin:
-            print(f"  LF twin / renumber = {median['renumber-lf'] / median['renumber']:.3f}   "
-                  "(the same records with LF line ends; data2.dat identical)")
+        for name in twins:
+            print(f"  {name} twin / renumber = "
+                  f"{median[f'renumber-{name}'] / median['renumber']:.3f}   "
+                  "(the same records read as CSV; data2.dat alike)")
         print(f"  renumber peak RSS  = {peak:.1f} MiB")
         print("  output identical to the mawk one-off: yes")
     finally:

@@ -49,8 +49,15 @@ OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "is; not overwritten",
               "; the lines before it could not all be written: ", "; it may end inside a record",
               "; what was written may be incomplete",
-              "in a file whose lines end in LF, a line must begin and end with a double quote "
-              "(a line feed inside a field cannot be told from a line end)",
+              "a field is not wrapped in double quotes, while the first line's are (a "
+              "spreadsheet saved only the text cells in quotes)",
+              "a line feed between two fields ends a record here, while the lines before end "
+              "in CR LF",
+              "a double quote inside a field that is not wrapped in double quotes",
+              "a field wrapped in double quotes goes on after its closing quote (a double quote "
+              "inside a field is written twice)",
+              "the file ends inside a field wrapped in double quotes (its closing quote is "
+              "missing)",
               "; there is data.dat.txt (file name extensions may be hidden)",
               '; the file looks like UTF-16 ("Unicode text"): save it as ANSI (Shift_JIS) '
               'or UTF-8',

@@ -48,7 +48,7 @@ def quoted_noise(size):
 
 
 NEEDS_FIVE = "fields; a record needs at least 5"
-UNQUOTED_LF = "line 1: in a file whose lines end in LF, a line must begin and end with a double quote"
+JOINED = "line 1: a line feed between two fields ends a record here"
 CASES = [  # name, data.dat, what the cause line must hold
     ("a record of 100 MB in its last field", lambda: huge_field_record(4, 100 * MIB), ""),
     ("a record of 100 MB in its first field", lambda: huge_field_record(0, 100 * MIB), ""),
@@ -59,12 +59,17 @@ CASES = [  # name, data.dat, what the cause line must hold
     ("1,000,000 tiny records", lambda: tiny_records(1_000_000), ""),
     ("a line of 40,000 fields", lambda: many_fields(40_000), "more than 32768 fields"),
     ("a 150 MB line of separators", lambda: b'","' * (50 * MIB), "more than 32768 fields"),
-    ("300 MB of records with LF line ends, read to its end for a CR, then again",
+    ("300 MB of records with LF line ends, read as CSV",
      lambda: realistic_data(MIB).replace(b"\r\n", b"\n") * 300, ""),
+    # Its first MiB shows no line end: read by the record rules, as one line.
     ("a record of 100 MB in its first field, with LF line ends",
-     lambda: huge_field_record(0, 100 * MIB).replace(b"\r\n", b"\n") * 2, ""),
+     lambda: huge_field_record(0, 100 * MIB).replace(b"\r\n", b"\n") * 2, JOINED),
     ("a plain comma export of 200 MiB with LF line ends",
-     lambda: b"K0001,name,dept,5,note\n" * (200 * MIB // 23), UNQUOTED_LF),
+     lambda: b"K0001,name,dept,5,note\n" * (200 * MIB // 23), ""),
+    ("a CSV field of 200 MB full of line breaks",
+     lambda: b'a,b,c,5,"' + b"memo\r\n" * (200 * MIB // 6) + b'"\na,b,c,6,e\n', ""),
+    ("a CSV file that ends inside a wrapped field of 100 MB",
+     lambda: b'a,b,c,5,e\na,b,c,5,"' + b"x\n" * (50 * MIB), "line 2: the file ends inside"),
     ("binary noise", lambda: noise(8 * MIB), ""),
     ("quotes, commas and line ends at random", lambda: quoted_noise(2 * MIB), ""),
     ("a file that ends in a lone CR", lambda: b'"a","b","c","5","e"\r\n"a","b","c","9","e"\r',
@@ -76,8 +81,10 @@ MEMCHECK_SHAPES = [
     ("a line ending in a lone CR at the end of the file, after a line that moved",
      b"a" * ((512 << 10) - 3) + b"\r\n" + b"b" * (90 << 10) + b"\r"),
     ("a 600 KB record ending in a lone CR", b'"a","b","c","5","' + LONG + b'"\r'),
-    ("a 600 KB first line with LF line ends, read again from the start",
+    ("a 600 KB first record with LF line ends, read as CSV",
      b'"a","b","c","5","' + LONG + b'"\n' + b'"a","b","c","5","e"\n' * 1000),
+    ("a 600 KB CSV code field, then a record that fails",
+     b'a,b,c,"' + LONG + b'",e\n' + b'a,b,c,5,e\n' * 1000 + b'a,"b\n'),
     ("a 600 KB code field, then short records",
      b'"a","b","c","' + LONG + b'","e"\r\n' + b'"a","b","c","5","e"\r\n' * 1000),
 ]
