@@ -68,6 +68,18 @@ inline const char* find_byte(const char* from, const char* end, char wanted) {
   return end;
 }
 
+// The first `byte` from `from` on, found before `end`. With glibc,
+// memchr made the whole conversion 5% (narrow lines) to 45% (wide ones)
+// faster than the block search; the Windows C library (msvcrt) searches byte
+// by byte, where the block search took 35% less user CPU under Wine. CMake
+// chooses by platform.
+// The byte must be there.
+inline const char* find_present(const char* from, const char* end, char byte) {
+  return RENUMBER_SEARCH_BY_BLOCKS ? find_byte(from, end, byte)
+                                   : static_cast<const char*>(std::memchr(
+                                         from, byte, static_cast<std::size_t>(end - from)));
+}
+
 // The first byte from `from` up to `end` that is one of `kWanted`, or `end`;
 // read a whole block at a time, up to 15 bytes past `end`.
 template <char... kWanted>

@@ -32,24 +32,31 @@ class CsvRecords {
  private:
   enum class State { between_records, field_start, wrapped, unwrapped, field_end };
 
-  void begin_record();
-  void end_record();
+  const char* whole_record(const char* start, const char* end);
+  void put_code(bool wrapped);
+  void begin_record(const char* at);
+  void end_record(const char* at = nullptr, const char* end = nullptr);
   void end_field(const char* at);
   void take_field_bytes(const char* from, const char* to);
   void emit_up_to(const char* at) {
-    if (at > emit_from_)
-      output_.write_piece({emit_from_, static_cast<std::size_t>(at - emit_from_)});
+    if (at > emit_from_) output_.put({emit_from_, static_cast<std::size_t>(at - emit_from_)});
     emit_from_ = at;
   }
   [[nodiscard]] bool in_code_field() const {
     return fields_ == kCodeFieldPosition + 1 && state_ != State::between_records &&
            state_ != State::field_start;
   }
-  // Fails the record at hand; `rest`, the bytes that follow where it fails,
-  // tell more of the file it came from.
-  [[noreturn]] void fail(const std::string& cause, std::string_view rest = {}) {
-    if (fields_ < kMinFields) clues_.add(rest.substr(0, rest.find_first_of("\r\n")));
-    throw Failure::record(cause + clues_.hint(kAllCommas));
+  // Fails the record at hand. Its bytes at hand, up to the end of the line
+  // at `at`, tell more of the file it came from.
+  [[noreturn]] void fail(const std::string& cause, const char* at = nullptr,
+                         const char* end = nullptr) {
+    FormatClues clues;
+    clues.add(earlier_bytes_);
+    if (at != nullptr) {
+      clues.add(
+          {record_bytes_, static_cast<std::size_t>(find_any<'\r', '\n'>(at, end) - record_bytes_)});
+    }
+    throw Failure::record(cause + clues.hint(kAllCommas));
   }
 
   static constexpr std::size_t kHeld = Code::kMaxSize + 1;
@@ -61,12 +68,16 @@ class CsvRecords {
   std::uint64_t& lines_before_;  // of the record at hand
   std::uint64_t lines_ = 0;      // line ends taken so far
   State state_ = State::between_records;
-  const char* emit_from_ = nullptr;  // the first byte taken and not yet written
-  std::size_t fields_ = 0;           // of the record at hand, the current one counted
-  bool wrapped_ = false;             // the current field
-  char code_[kHeld] = {};            // the code field's text, as far as it may be a code
+  const char* emit_from_ = nullptr;     // the first byte taken and not yet written
+  const char* record_bytes_ = nullptr;  // where the record's bytes at hand begin
+  // The record's first bytes in the pieces before, for the hint of a failure:
+  // kept only where a piece ends inside a record.
+  std::string earlier_bytes_;
+  static constexpr std::size_t kEarlierBytes = 256;
+  std::size_t fields_ = 0;  // of the record at hand, the current one counted
+  bool wrapped_ = false;    // the current field
+  char code_[kHeld] = {};   // the code field's text, as far as it may be a code
   std::size_t code_size_ = 0;
-  FormatClues clues_;  // of the fields before a record's fifth
 };
 
 bool line_end(char byte) { return byte == '\r' || byte == '\n'; }
@@ -79,13 +90,21 @@ std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
   // The bytes taken are written, but for those of the code field.
   const auto leave = [&](const char* stop) {
     if (!in_code_field()) emit_up_to(stop);
+    if (state_ != State::between_records && earlier_bytes_.size() < kEarlierBytes) {
+      earlier_bytes_.append(record_bytes_, std::min(static_cast<std::size_t>(stop - record_bytes_),
+                                                    kEarlierBytes - earlier_bytes_.size()));
+    }
     return static_cast<std::size_t>(stop - bytes.data());
   };
-  emit_from_ = at;
+  emit_from_ = record_bytes_ = at;
   while (at < end) {
     switch (state_) {
       case State::between_records:
-        begin_record();
+        if (const char* const next = whole_record(at, end); next != nullptr) {
+          at = emit_from_ = next;
+          break;
+        }
+        begin_record(at);
         if (line_end(*at)) fail("0 fields; a record needs at least " + std::to_string(kMinFields));
         break;
       case State::field_start:
@@ -124,8 +143,7 @@ std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
         at = stop;
         if (at == end) break;
         if (*at == '"') {
-          fail("a double quote inside a field that is not wrapped in double quotes",
-               {at, static_cast<std::size_t>(end - at)});
+          fail("a double quote inside a field that is not wrapped in double quotes", at, end);
         }
         state_ = State::field_end;
         break;
@@ -141,12 +159,12 @@ std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
           fail(
               "a field wrapped in double quotes goes on after its closing quote (a double "
               "quote inside a field is written twice)",
-              {at, static_cast<std::size_t>(end - at)});
+              at, end);
         }
         if (*at == '\r' && at[1] == '\n' && pair_waits(at)) return leave(at);
         end_field(at);
         emit_up_to(at);
-        end_record();
+        end_record(at, end);
         at += 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
         emit_from_ = at;
         ++lines_;
@@ -156,11 +174,76 @@ std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
   return leave(at);
 }
 
-void CsvRecords::begin_record() {
+// A record whose bytes are all at hand, converted at once with nothing kept
+// between bytes: most records are. Where it ends past `end`, or may fail, it
+// is left to the states above, which read it again and say why: nullptr.
+const char* CsvRecords::whole_record(const char* const start, const char* const end) {
+  std::uint64_t lines = 0;  // line breaks inside its fields
+  std::size_t fields = 0;
+  const char* code = nullptr;  // where the code field begins, its quote included
+  const char* code_end = nullptr;
+  bool code_wrapped = false;
+  for (const char* at = start;;) {
+    if (at == end || ++fields > kMaxFields) return nullptr;
+    const char* const field = at;
+    const bool wrapped = *at == '"';
+    if (wrapped) {
+      // To its closing quote; the byte after each quote or line break is looked at.
+      for (at = find_any<'"', '\r', '\n'>(at + 1, end);; at = find_any<'"', '\r', '\n'>(at, end)) {
+        if (end - at < 2) return nullptr;
+        if (*at == '"') {
+          if (at[1] != '"') break;
+          at += 2;
+          continue;
+        }
+        at += 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
+        ++lines;
+      }
+      ++at;
+    } else {
+      at = find_any<',', '\r', '\n', '"'>(at, end);
+      if (end - at < 2 || *at == '"') return nullptr;
+    }
+    if (fields == kCodeFieldPosition + 1) {
+      code = field;
+      code_end = at;
+      code_wrapped = wrapped;
+    }
+    if (*at == ',') {
+      ++at;
+      continue;
+    }
+    if (!line_end(*at) || fields < kMinFields) return nullptr;
+    const std::size_t quotes = static_cast<std::size_t>(code_wrapped);
+    carried_code_ = recode({code + quotes, static_cast<std::size_t>(code_end - code) - 2 * quotes},
+                           carried_code_);
+    output_.begin_long_line();
+    output_.put({start, static_cast<std::size_t>(code - start)});
+    put_code(code_wrapped);
+    output_.put({code_end, static_cast<std::size_t>(at - code_end)});
+    output_.put(kLineEnd);
+    output_.end_long_line();
+    lines_ += lines + 1;
+    return at + 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
+  }
+}
+
+// Writes the carried code in place of the code field, wrapped where it was.
+void CsvRecords::put_code(bool wrapped) {
+  char replaced[Code::kMaxSize + 2] = {'"'};
+  std::memcpy(replaced + static_cast<std::size_t>(wrapped), carried_code_.padded_text(),
+              Code::kMaxSize);
+  const std::size_t size = carried_code_.size() + 2 * static_cast<std::size_t>(wrapped);
+  if (wrapped) replaced[size - 1] = '"';
+  output_.put({replaced, size});
+}
+
+void CsvRecords::begin_record(const char* at) {
   output_.begin_long_line();
   lines_before_ = lines_;
   fields_ = 0;
-  clues_ = {};
+  record_bytes_ = at;
+  earlier_bytes_.clear();
   state_ = State::field_start;
 }
 
@@ -168,26 +251,25 @@ void CsvRecords::begin_record() {
 void CsvRecords::end_field(const char* at) {
   if (fields_ != kCodeFieldPosition + 1) return;
   carried_code_ = recode({code_, std::min(code_size_, kHeld)}, carried_code_);
-  if (wrapped_) output_.write_piece("\"");
-  output_.write_piece(carried_code_.text());
-  if (wrapped_) output_.write_piece("\"");
+  put_code(wrapped_);
   emit_from_ = at;
 }
 
 // Writes the record up to emit_from_, then CR LF in place of its line end.
-void CsvRecords::end_record() {
+// Ends the record at hand, whose line end is at `at`, in the piece that ends at
+// `end`, or at the end of the file.
+void CsvRecords::end_record(const char* at, const char* end) {
   if (fields_ < kMinFields) {
-    fail(std::to_string(fields_) + " fields; a record needs at least " +
-         std::to_string(kMinFields));
+    fail(std::to_string(fields_) + " fields; a record needs at least " + std::to_string(kMinFields),
+         at, end);
   }
-  output_.write_piece(kLineEnd);
+  output_.put(kLineEnd);
   output_.end_long_line();
   state_ = State::between_records;
 }
 
 void CsvRecords::take_field_bytes(const char* from, const char* to) {
   const std::string_view bytes(from, static_cast<std::size_t>(to - from));
-  if (fields_ < kMinFields) clues_.add(bytes);
   if (fields_ != kCodeFieldPosition + 1 || code_size_ >= kHeld) return;
   // Held only as far as it may be a code: a longer text is none.
   const std::size_t kept = std::min(bytes.size(), kHeld - code_size_);
@@ -222,7 +304,7 @@ Code convert_csv(LineReader& input, LineWriter& output, Code carried_code,
   while (input.unread().size() < kByteOrderMark.size() && input.read_more()) {
   }
   if (input.unread().starts_with(kByteOrderMark)) {
-    output.write_piece(kByteOrderMark);
+    output.put(kByteOrderMark);
     input.consume(kByteOrderMark.size());
   }
   CsvRecords records(output, carried_code, lines_before);

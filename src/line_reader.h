@@ -25,23 +25,12 @@ class Lines {
   // Bytes left, terminators included.
   [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(end_ - next_); }
 
-  // The first `byte` from `from` on, found before `end`. With glibc, memchr
-  // made the whole conversion 5% (narrow lines) to 45% (wide ones) faster than
-  // the block search; the Windows C library (msvcrt) searches byte by byte,
-  // where the block search took 35% less user CPU under Wine. CMake chooses by
-  // platform.
-  static const char* find_line_end(const char* from, const char* end, char byte) {
-    return RENUMBER_SEARCH_BY_BLOCKS ? find_byte(from, end, byte)
-                                     : static_cast<const char*>(std::memchr(
-                                           from, byte, static_cast<std::size_t>(end - from)));
-  }
-
   // Sets `line` to the next line, without its terminator; false when none is
   // left.
   bool read_line(std::string_view& line) {
     if (next_ == end_) return false;
     // Found before end_: every line of the run ends with one.
-    const char* const carriage_return = find_line_end(next_, end_, '\r');
+    const char* const carriage_return = find_present(next_, end_, '\r');
     line = {next_, static_cast<std::size_t>(carriage_return - next_)};
     next_ = carriage_return + 1 + static_cast<std::size_t>(carriage_return[1] == '\n');
     return true;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,13 @@ class LineWriter {
   // file before the line is whole, and are taken back if it fails.
   void begin_long_line() { long_line_start_ = written_ + buffered(); }
   void write_piece(std::string_view bytes);
+  // The same, inline where the bytes fit the buffer: for the short pieces of
+  // each record read as CSV.
+  void put(std::string_view bytes) {
+    if (bytes.size() > capacity_ - buffered()) return write_piece(bytes);
+    std::memcpy(next_, bytes.data(), bytes.size());
+    next_ += bytes.size();
+  }
   void end_long_line() { long_line_start_ = kNoLongLine; }
 
  private:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "csv_view.h"
 #include "failure.h"
 
 namespace {
@@ -319,6 +320,72 @@ TEST(CodeField, IsTheFourthFieldAndNeedsFourFields) {
   EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d","e")").split()), "d");
   for (const char* line : {"", "no separator", R"("a","b")", R"("a","b","c")"}) {
     EXPECT_THROW((void)Module1::code_field(PaddedLine(line).split()), Module1::Failure) << line;
+  }
+}
+
+TEST(DecideReading, RecordRulesWhereTheFirstLineEndsInACrAndCsvReadsItAlike) {
+  using Module1::Reading;
+  const std::string record = R"("a","b","c","5","e")";
+  const std::string truncated(64, 'x');
+  struct Case {
+    std::string window;
+    bool whole_file;
+    Reading reading;
+  };
+  const std::vector<Case> cases = {
+      {record + "\r\n" + record, true, Reading::records},
+      {record + "\r" + record, true, Reading::records},
+      {record, true, Reading::records},             // no line end at all
+      {"\"" + truncated, false, Reading::records},  // none in the window: the record rules
+      {"\"x\ny" + truncated, false, Reading::csv},  // an LF counted among all, none outside
+      {"\xEF\xBB\xBF" + record + "\r\n", true, Reading::records},
+      {R"("a","b)"
+       "\n"
+       R"(c","c","5","e")"
+       "\r\n",
+       true, Reading::records},  // an Excel cell
+      {R"("a","He said "stop", then","c","5","e")"
+       "\r\n",
+       true, Reading::records},
+      {R"("99","","99","99",""")"
+       "\r\n",
+       true, Reading::records},  // CSV ends inside a field
+      {record + "\n" + record + "\r\n", true, Reading::csv},
+      {"a,b,c,5,e\r\n", true, Reading::csv},  // one field by the record rules
+      {R"("a","b")", true, Reading::csv},
+      {"", true, Reading::csv},
+      {record + ",6\r\n", true, Reading::csv},  // CSV reads another field
+      {R"("1","x","y","5","one)"
+       "\r\n"
+       R"(two")"
+       "\n",
+       true, Reading::csv},
+      {R"("1","x","y","5","one)"
+       "\r\n"
+       R"(two")",
+       true, Reading::csv},
+      {R"("1","x","y","5","one)"
+       "\r\n"
+       R"(two)",
+       true, Reading::records},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Module1::decide_reading(c.window, c.whole_file), c.reading)
+        << c.window.substr(0, 40) << (c.whole_file ? " (whole)" : "");
+  }
+}
+
+TEST(PlainlyQuoted, OnlyQuotesOfSeparatorsBetweenTheEnds) {
+  struct Case {
+    const char* line;
+    bool plain;
+  };
+  for (const Case& c :
+       {Case{R"("a","b","c")", true}, Case{"\"a\n\",\"b\"", true}, Case{R"("","","")", true},
+        Case{R"("a""b","c")", false}, Case{R"("a",",","b")", false}, Case{R"(",","b")", false},
+        Case{R"("a",",")", false}, Case{R"("a",b,"c")", false}, Case{R"("a,b","c")", false},
+        Case{R"("a","b)", false}, Case{R"(a","b")", false}, Case{"\"", false}}) {
+    EXPECT_EQ(Module1::plainly_quoted(PaddedLine(c.line).split().line), c.plain) << c.line;
   }
 }
 
