@@ -307,6 +307,7 @@ Code convert_csv(LineReader& input, LineWriter& output, Code carried_code,
     output.put(kByteOrderMark);
     input.consume(kByteOrderMark.size());
   }
+  output.lines_hold_line_ends();
   CsvRecords records(output, carried_code, lines_before);
   for (;;) {
     const std::string_view bytes = input.unread();

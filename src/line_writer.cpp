@@ -80,6 +80,10 @@ void LineWriter::write_buffer() {
 void LineWriter::cut_back_after_failure(std::string_view unwritten, const Failure& failure) {
   failed_ = true;
   const auto reached = static_cast<std::size_t>(file_.size() - written_);
+  if (lines_hold_line_ends_) {
+    if (written_ + reached >= last_line_end_) whole_lines_end_ = last_line_end_;
+    return cut_back(whole_lines_end_, failure.what());
+  }
   const std::size_t last_end = unwritten.substr(0, reached).rfind(kLineEnd);
   if (last_end != std::string_view::npos) {
     whole_lines_end_ = std::min(written_ + last_end + kLineEnd.size(), long_line_start_);

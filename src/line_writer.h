@@ -52,7 +52,14 @@ class LineWriter {
     std::memcpy(next_, bytes.data(), bytes.size());
     next_ += bytes.size();
   }
-  void end_long_line() { long_line_start_ = kNoLongLine; }
+  void end_long_line() {
+    long_line_start_ = kNoLongLine;
+    last_line_end_ = written_ + buffered();
+  }
+  // Lines may hold CR LF inside (records read as CSV, each written as a long
+  // line): after a failed write, the file keeps the lines up to the end of the
+  // last one known, not up to the last CR LF that reached it.
+  void lines_hold_line_ends() { lines_hold_line_ends_ = true; }
 
  private:
   static constexpr std::uint64_t kNoLongLine = ~std::uint64_t{0};
@@ -71,6 +78,8 @@ class LineWriter {
   std::uint64_t written_ = 0;                    // bytes handed to the file
   std::uint64_t whole_lines_end_ = 0;            // file size after the last line written whole
   std::uint64_t long_line_start_ = kNoLongLine;  // where the long line being written begins
+  std::uint64_t last_line_end_ = 0;              // where the last long line written ends
+  bool lines_hold_line_ends_ = false;
   bool failed_ = false;
 };
 

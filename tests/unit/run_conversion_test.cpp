@@ -378,6 +378,24 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
   }
 }
 
+TEST(RunConversion, AfterAFullDiskACsvOutputHoldsWholeRecordsThoughTheyHoldLineBreaks) {
+  // Every record ends in f" and CR LF; the CR LF inside its fields do not end it.
+  std::string input;
+  for (int record = 0; record < 40; ++record) {
+    input += "a,\"b\r\nc\",d," + std::to_string(record % 20) + ",\"e\r\nf\"\r\n";
+  }
+  MemoryHost whole = host_with_input(input);
+  ASSERT_EQ(Module1::run_conversion(whole, 64), Outcome::completed);
+  for (std::size_t space = 0; space < input.size(); space += 7) {
+    MemoryHost host = host_with_input(input);
+    host.disk_space = space;
+    EXPECT_EQ(Module1::run_conversion(host, 64), Outcome::failed) << space;
+    const std::string& kept = output_of(host);
+    EXPECT_EQ(output_of(whole).substr(0, kept.size()), kept) << space;
+    EXPECT_TRUE(kept.empty() || kept.ends_with("f\"\r\n")) << space << ": " << kept.size();
+  }
+}
+
 TEST(RunConversion, ALineOfHalfTheBufferIsHeldWholeAndNeverWrittenWhenItFails) {
   // Eight bytes read into a buffer of 16, read as CSV and by the record
   // rules: a long line would be written before it failed, and the cut back
