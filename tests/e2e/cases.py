@@ -173,6 +173,10 @@ CASES = [
          b"a,b,c,6,e\r\n",
          stderr="data.dat line 2: a double quote inside a field that is not wrapped in double "
                 "quotes"),
+    Case("CSV: a wrapped field goes on after its closing quote", b'a,b,c,5,e\na,"ab"c,d,5,e\n',
+         FAILED, b"a,b,c,6,e\r\n",
+         stderr="data.dat line 2: a field wrapped in double quotes goes on after its closing "
+                "quote (a double quote inside a field is written twice)"),
     Case("CSV: a wrapped field never closed fails at its first line", b"a,b,c,5,e\na,\"b\n", FAILED,
          b"a,b,c,6,e\r\n",
          stderr="data.dat line 2: the file ends inside a field wrapped in double quotes (its "
