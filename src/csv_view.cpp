@@ -15,11 +15,12 @@ void CsvView::feed(std::string_view bytes) {
   for (const char* at = bytes.data(); at < end; ++at) {
     // Bytes that neither reading gives a meaning to are passed over at once:
     // inside a wrapped field all but quotes, in a field that is not wrapped
-    // all but commas, quotes and line ends, where no separator has begun.
-    if (separator_bytes_ == 0 && !comma_between_fields_) {
-      if (state_ == State::wrapped) at = find_any<'"'>(at, end);
-      if (state_ == State::unwrapped) at = find_any<',', '"', '\n', '\r'>(at, end);
-      if (at == end) return;
+    // all but commas, quotes and line ends, where no separator has begun. The
+    // blocks read stay within the bytes fed, which need no padding.
+    if (separator_bytes_ == 0 && !comma_between_fields_ && end - at > kBlockSize) {
+      const char* const blocks_end = end - (kBlockSize - 1);
+      if (state_ == State::wrapped) at = find_any<'"'>(at, blocks_end);
+      if (state_ == State::unwrapped) at = find_any<',', '"', '\n', '\r'>(at, blocks_end);
     }
     const char byte = *at;
     if (state_ == State::invalid) return;
@@ -134,6 +135,27 @@ bool first_line_read_alike(std::string_view window, std::size_t line_end, bool w
   return line_end == std::string_view::npos && view.finish() == CsvView::Difference::none;
 }
 
+// Whether CSV, reading the window from its start, reads a carriage return
+// inside a wrapped field and goes on to end that record: a web export whose
+// memos hold line breaks, which the record rules would cut.
+bool carries_a_line_break(std::string_view window, bool whole_file) {
+  CsvView view;
+  bool carried = false;
+  for (std::size_t at = window.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+       at < window.size();) {
+    const std::size_t line_end = std::min(window.find('\r', at), window.size());
+    view.feed(window.substr(at, line_end + 1 - at));  // with its carriage return
+    if (!view.readable()) return false;
+    if (carried && view.record_ended()) return true;
+    if (!carried && line_end < window.size() && view.inside_wrapped_field()) {
+      carried = true;
+      view.forget_ended_records();
+    }
+    at = line_end + 1;
+  }
+  return carried && whole_file && !view.inside_wrapped_field();
+}
+
 }  // namespace
 
 Reading decide_reading(std::string_view window, bool whole_file) {
@@ -149,7 +171,10 @@ Reading decide_reading(std::string_view window, bool whole_file) {
     const std::size_t fields = count_separators(window.substr(0, line_end), kMaxFields) + 1;
     if (fields < kMinFields || fields > kMaxFields) return Reading::csv;
   }
-  return first_line_read_alike(window, line_end, whole_file) ? Reading::records : Reading::csv;
+  return first_line_read_alike(window, line_end, whole_file) &&
+                 !carries_a_line_break(window, whole_file)
+             ? Reading::records
+             : Reading::csv;
 }
 
 bool plainly_quoted(std::string_view line) {
@@ -183,7 +208,8 @@ bool plainly_quoted(std::string_view line) {
 
 namespace {
 
-// Whether CSV reads the line at all, field by field: most lines that are not
+// Whether CSV reads the line at all, field by field, up to its end or into a
+// field that it ends inside: most lines that are not
 // plainly quoted hold the stray quotes that the record rules allow, which
 // this shows sooner than the view byte by byte.
 bool csv_readable(std::string_view line) {
@@ -194,7 +220,7 @@ bool csv_readable(std::string_view line) {
       for (at = find_any<'"'>(at + 1, end); at + 1 < end && at[1] == '"';) {
         at = find_any<'"'>(at + 2, end);
       }
-      if (at == end) return false;  // it ends inside the field
+      if (at == end) return true;  // it ends inside the field, which may go on
       if (++at == end) return true;
       if (*at != ',' && *at != '\n') return false;
     } else {
@@ -209,14 +235,36 @@ bool csv_readable(std::string_view line) {
 
 }  // namespace
 
-[[gnu::noinline]] void check_read_alike(std::string_view line, bool first_line_crlf) {
-  if (!csv_readable(line)) return;
+[[gnu::noinline]] bool check_read_alike(std::string_view line, bool first_line_crlf,
+                                        OpenField& open_field, std::uint64_t line_number) {
+  if (!csv_readable(line)) return false;
   CsvView view;
   view.feed(line);
   if (const CsvView::Difference difference = view.finish();
       difference != CsvView::Difference::none) {
     fail_read_otherwise(difference, first_line_crlf);
   }
+  if (!view.readable() || !view.inside_wrapped_field() || open_field.open) return false;
+  view.forget_ended_records();
+  open_field = {true, line_number, view};
+  return true;
+}
+
+[[gnu::noinline]] bool follow_open_field(OpenField& open_field, std::string_view bytes,
+                                         bool line_starts) {
+  CsvView& view = open_field.view;
+  if (line_starts) view.feed("\r");  // inside the field, whether CR or CR LF ended the line
+  view.feed(bytes);
+  // A record that ended before CSV could not read on still counts.
+  if (view.record_ended() || (view.readable() && !view.inside_wrapped_field())) return true;
+  open_field.open = view.readable();
+  return false;
+}
+
+void fail_open_field() {
+  throw Failure::record(
+      "a line break inside a field wrapped in double quotes ends the line here, and the field "
+      "goes on in the next line (a web form's memo, saved with its line breaks)");
 }
 
 void explain_too_few_fields(const CsvView& view, bool first_line_crlf) {

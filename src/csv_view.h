@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace Module1 {
@@ -46,6 +47,8 @@ class CsvView {
   [[nodiscard]] bool record_ended() const { return record_ended_; }
   // How many fields CSV's first record has, as far as it was fed.
   [[nodiscard]] std::size_t first_record_fields() const { return first_record_fields_; }
+  // From here on, only the records that end later count.
+  void forget_ended_records() { record_ended_ = false; }
 
  private:
   enum class State : unsigned char { field_start, unwrapped, wrapped, closed, invalid };
@@ -74,17 +77,39 @@ bool plainly_quoted(std::string_view line);
 // `first_line_crlf`: whether the file's first line ends in CR LF.
 [[noreturn]] void fail_read_otherwise(CsvView::Difference difference, bool first_line_crlf);
 
-// The same for a line held whole, byte by byte.
-void check_read_alike(std::string_view line, bool first_line_crlf);
+// A field that CSV carries on past the end of a record-rule line, where the
+// record rules cut it: a line break inside the field (a web form's memo).
+// Where CSV then closes the field and ends its record at a later line end,
+// CSV reads those lines as one record, and the line where it began fails.
+struct OpenField {
+  bool open = false;
+  std::uint64_t line = 0;  // where it began
+  CsvView view;
+};
+
+// The same for a line held whole, byte by byte. Where CSV reads the line to
+// its end inside a wrapped field, `open_field` holds it from line `line_number`
+// on, and the result is true.
+bool check_read_alike(std::string_view line, bool first_line_crlf, OpenField& open_field,
+                      std::uint64_t line_number);
+
+// Follows an open field through the next bytes of the record-rule lines,
+// `line_starts` where they begin a line. True where CSV has closed the field
+// and ended its record by the end of the last line fed; lets go of the field
+// where CSV cannot read on.
+bool follow_open_field(OpenField& open_field, std::string_view bytes, bool line_starts);
+[[noreturn]] void fail_open_field();
 
 // For a line of too few fields by the record rules, seen by `view`: fails it
 // with CSV's difference where CSV reads it as a record of enough fields (a
 // spreadsheet that saved only the text cells in quotes), which says more.
 void explain_too_few_fields(const CsvView& view, bool first_line_crlf);
 
-// Fails a record-rule line held whole where CSV reads it otherwise.
-inline void require_read_alike(std::string_view line, bool first_line_crlf) {
-  if (!plainly_quoted(line)) check_read_alike(line, first_line_crlf);
+// Fails a record-rule line held whole where CSV reads it otherwise; true
+// where CSV carries its last field on past its end (see OpenField).
+inline bool require_read_alike(std::string_view line, bool first_line_crlf, OpenField& open_field,
+                               std::uint64_t line_number) {
+  return !plainly_quoted(line) && check_read_alike(line, first_line_crlf, open_field, line_number);
 }
 
 }  // namespace Module1

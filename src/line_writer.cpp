@@ -47,13 +47,14 @@ void LineWriter::keep_written_lines() {
   if (failed_) return;
   // A long line that failed is dropped from the buffer where it began there,
   // and taken back from the file where part of it reached the file.
-  if (long_line_start_ != kNoLongLine && long_line_start_ >= written_) {
-    next_ = buffer_.get() + (long_line_start_ - written_);
-    long_line_start_ = kNoLongLine;
+  const std::uint64_t start = taken_back_from();
+  if (start != kNoLongLine && start >= written_) {
+    next_ = buffer_.get() + (start - written_);
+    long_line_start_ = held_from_ = kNoLongLine;
   }
   write_buffer();
-  if (long_line_start_ != kNoLongLine) {
-    cut_back(long_line_start_, "the long line that failed was written in part");
+  if (start != kNoLongLine && start < written_) {
+    cut_back(start, "the long line that failed was written in part");
   }
 }
 
@@ -68,7 +69,7 @@ void LineWriter::write_buffer() {
     throw;
   }
   written_ += bytes.size();
-  whole_lines_end_ = std::min(written_, long_line_start_);
+  whole_lines_end_ = std::min(written_, taken_back_from());
   next_ = buffer_.get();
 }
 
@@ -86,7 +87,7 @@ void LineWriter::cut_back_after_failure(std::string_view unwritten, const Failur
   }
   const std::size_t last_end = unwritten.substr(0, reached).rfind(kLineEnd);
   if (last_end != std::string_view::npos) {
-    whole_lines_end_ = std::min(written_ + last_end + kLineEnd.size(), long_line_start_);
+    whole_lines_end_ = std::min(written_ + last_end + kLineEnd.size(), taken_back_from());
   }
   cut_back(whole_lines_end_, failure.what());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,6 +57,13 @@ class LineWriter {
     long_line_start_ = kNoLongLine;
     last_line_end_ = written_ + buffered();
   }
+  // Lines from here on may be taken back with a long line that fails (a
+  // record-rule line whose field CSV carries on into the lines after it),
+  // until released.
+  void hold_from_here() { held_from_ = written_ + buffered(); }
+  void hold_from_long_line() { held_from_ = long_line_start_; }
+  void release_hold() { held_from_ = kNoLongLine; }
+
   // Lines may hold CR LF inside (records read as CSV, each written as a long
   // line): after a failed write, the file keeps the lines up to the end of the
   // last one known, not up to the last CR LF that reached it.
@@ -78,7 +86,12 @@ class LineWriter {
   std::uint64_t written_ = 0;                    // bytes handed to the file
   std::uint64_t whole_lines_end_ = 0;            // file size after the last line written whole
   std::uint64_t long_line_start_ = kNoLongLine;  // where the long line being written begins
-  std::uint64_t last_line_end_ = 0;              // where the last long line written ends
+  std::uint64_t held_from_ = kNoLongLine;        // where the lines on hold begin
+  // Where the lines that may be taken back begin.
+  [[nodiscard]] std::uint64_t taken_back_from() const {
+    return std::min(long_line_start_, held_from_);
+  }
+  std::uint64_t last_line_end_ = 0;  // where the last long line written ends
   bool lines_hold_line_ends_ = false;
   bool failed_ = false;
 };

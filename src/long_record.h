@@ -64,6 +64,15 @@ class LongRecord {
     return carried_code_;
   }
 
+  // After finish(): where CSV read the line to its end inside a wrapped
+  // field, and no field is open yet, it opens one at line `line_number`.
+  bool opens_field(OpenField& open_field, std::uint64_t line_number) const {
+    if (open_field.open || !csv_view_.readable() || !csv_view_.inside_wrapped_field()) return false;
+    open_field = {true, line_number, csv_view_};
+    open_field.view.forget_ended_records();
+    return true;
+  }
+
  private:
   template <typename Emit>
   void take_field_bytes(std::string_view bytes, Emit emit) {

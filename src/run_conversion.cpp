@@ -54,8 +54,19 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
 }
 
 // The runs of whole lines up to the next long line or the end of the input.
+// Follows a field that CSV carries on from an earlier line through `bytes`,
+// and fails that line where CSV reads the lines from it on as one record.
+void follow(OpenField& open_field, std::string_view bytes, bool line_starts, LineWriter& output,
+            std::uint64_t& lines_converted) {
+  if (follow_open_field(open_field, bytes, line_starts)) {
+    lines_converted = open_field.line - 1;  // the line that failed
+    fail_open_field();
+  }
+  if (!open_field.open) output.release_hold();
+}
+
 Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
-                  std::uint64_t& lines_converted) {
+                  std::uint64_t& lines_converted, OpenField& open_field) {
   const bool first_line_crlf = input.first_line_crlf();
   for (Lines lines = input.read_lines(); !lines.empty(); lines = input.read_lines()) {
     char* to = output.room(output_room(lines.size()));
@@ -63,9 +74,18 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
     try {
       for (; lines.read_line(line); ++lines_converted) {
         const FieldList fields = split_record(line);
+        if (open_field.open) [[unlikely]] {
+          // A line of too many fields fails at once, as a long line does.
+          if (fields.over_field_limit) fail_record(0, true);
+          follow(open_field, line, true, output, lines_converted);
+        }
         carried_code = recode(code_field(fields), carried_code);
         char* const line_end = join_record(fields, carried_code, to);
-        require_read_alike(line, first_line_crlf);
+        if (require_read_alike(line, first_line_crlf, open_field, lines_converted + 1))
+            [[unlikely]] {
+          output.lines_end_at(to);
+          output.hold_from_here();
+        }
         to = line_end;
       }
     } catch (const Failure& failure) {
@@ -87,15 +107,21 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
 // inlined, nor called from the loop over runs, so that the per-line loop
 // keeps its registers: inlined, narrow lines took 175 instructions each
 // instead of 170, in one loop with the runs 176.
-[[gnu::noinline]] Code convert_long_line(LineReader& input, LineWriter& output, Code carried_code) {
+[[gnu::noinline]] Code convert_long_line(LineReader& input, LineWriter& output, Code carried_code,
+                                         std::uint64_t& lines_converted, OpenField& open_field) {
   LongRecord record(carried_code);
   const auto emit = [&](std::string_view bytes) { output.write_piece(bytes); };
   output.begin_long_line();
+  const bool followed = open_field.open;
   for (LinePiece piece{}; !piece.line_ends;) {
     piece = input.long_line_piece();
-    input.take(record.convert(piece.bytes, piece.line_ends, emit), piece.line_ends);
+    const std::size_t taken = record.convert(piece.bytes, piece.line_ends, emit);
+    if (open_field.open) open_field.view.feed(piece.bytes.substr(0, taken));
+    input.take(taken, piece.line_ends);
   }
+  if (followed) follow(open_field, {}, false, output, lines_converted);
   carried_code = record.finish(emit, input.first_line_crlf());
+  if (record.opens_field(open_field, lines_converted + 1)) output.hold_from_long_line();
   output.end_long_line();
   return carried_code;
 }
@@ -138,10 +164,11 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
     if (input.reading() == Reading::csv) {
       convert_csv(input, *output, carried_code, lines_converted);
     } else {
+      OpenField open_field;
       for (;;) {
-        carried_code = convert_runs(input, *output, carried_code, lines_converted);
+        carried_code = convert_runs(input, *output, carried_code, lines_converted, open_field);
         if (!input.at_long_line()) break;
-        carried_code = convert_long_line(input, *output, carried_code);
+        carried_code = convert_long_line(input, *output, carried_code, lines_converted, open_field);
         ++lines_converted;
       }
     }

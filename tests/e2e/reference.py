@@ -122,15 +122,90 @@ def record_rules(window: bytes, whole: bool) -> bool:
     return commas == [mark + at for at in record_separators(window[mark:line_end])]
 
 
+def open_record(line: bytes) -> Optional[int]:
+    """Where the record begins that CSV reads a record-rule line to its end
+    inside a wrapped field of; None where it does not, or cannot read it."""
+    at = 0
+    while True:
+        record = csv_fields(line, at)
+        if record[0] is None:
+            return at if record[1] == "ends inside" else None
+        if record[1] == len(line):
+            return None
+        at = record[2]
+
+
+def carried_on(data: bytes, start: int) -> Tuple[str, int]:
+    """How CSV reads on from `start`, through the line ends inside a field:
+    ("end", where its record ends), ("invalid", where it cannot read on) or
+    ("eof", len(data))."""
+    record = csv_fields(data, start)
+    if record[0] is not None:
+        return "end", record[1]
+    if record[1] == "ends inside":
+        return "eof", len(data)
+    return "invalid", invalid_at(data, start)
+
+
+def invalid_at(data: bytes, at: int) -> int:
+    """The first byte from `at` where CSV cannot read on."""
+    while True:
+        if data[at:at + 1] == b'"':
+            at += 1
+            while True:
+                at = data.find(b'"', at)
+                if data[at + 1:at + 2] != b'"':
+                    break
+                at += 2
+            at += 1
+            if data[at:at + 1] not in b",\r\n":
+                return at
+        else:
+            end = re.compile(rb'[,\r\n"]|\Z').search(data, at).start()
+            if data[end:end + 1] == b'"':
+                return end
+            at = end
+        at += 1
+
+
+def carries_line_break(window: bytes, whole: bool) -> bool:
+    """Whether CSV, reading the window from its start, reads a carriage return
+    inside a wrapped field and goes on to end that record."""
+    at = len(BOM) if window.startswith(BOM) else 0
+    while at < len(window):
+        record = csv_fields(window, at)
+        if record[0] is None:
+            return False
+        fields, line_end, at = record
+        if line_end == len(window) and not whole:
+            return False
+        if any(b"\r" in window[start:end] for start, end, wrapped in fields if wrapped):
+            return True
+    return False
+
+
 def convert_records(data: bytes) -> Tuple[bytes, bool]:
     output, carried = [], b""
-    lines = re.split(rb"\r\n?", data)
-    if lines[-1] == b"":  # the last line was terminated, or there was none
-        lines.pop()
-    for line in lines:
+    lines, ends = [], []  # each line, and the offset of its terminator in data
+    for match in re.finditer(rb"([^\r]*)(\r\n?|$)", data):
+        if match.group(2) or match.group(1):
+            lines.append(match.group(1))
+            ends.append(match.start(2))
+    held = None  # (the line where CSV carries a field on, its index in output, how CSV reads on)
+    for number, line in enumerate(lines):
         fields = line.split(SEPARATOR) if line else []
-        if not MIN_FIELDS <= len(fields) <= MAX_FIELDS or reads_otherwise(line):
-            return b"".join(output), False
+        if len(fields) > MAX_FIELDS:
+            return b"".join(output[:held[1]] if held else output), False
+        if held and held[2][0] != "eof" and held[2][1] <= ends[number]:
+            if held[2][0] == "end":
+                return b"".join(output[:held[1]]), False
+            held = None
+        if not MIN_FIELDS <= len(fields) or reads_otherwise(line):
+            return b"".join(output[:held[1]] if held else output), False
+        start = open_record(line)
+        if start is not None and held is None:
+            line_start = ends[number] - len(line)
+            held = (number, len(output), carried_on(data, line_start + start))
         carried = TABLE.get(fields[3], carried)
         fields[3] = carried
         output.append(SEPARATOR.join(fields) + b"\r\n")
@@ -158,7 +233,7 @@ def convert_csv(data: bytes) -> Tuple[bytes, bool]:
 
 def convert(data: bytes) -> Tuple[bytes, bool]:
     """The whole output, and whether the run completes."""
-    window = data[:WINDOW]
-    if record_rules(window, len(data) <= WINDOW):
+    window, whole = data[:WINDOW], len(data) <= WINDOW
+    if record_rules(window, whole) and not carries_line_break(window, whole):
         return convert_records(data)
     return convert_csv(data)

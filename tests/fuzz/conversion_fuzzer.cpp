@@ -56,6 +56,8 @@ std::vector<std::size_t> record_separators(const std::string& line) {
 // record starts; valid false where it is not valid CSV.
 struct CsvRecord {
   bool valid = false;
+  bool ends_inside = false;  // where not valid: the data ends inside a wrapped field
+  std::size_t invalid_at = std::string::npos;  // or the first byte CSV cannot read
   std::vector<std::size_t> starts, ends;
   std::vector<bool> wrapped;
   std::size_t line_end = 0, next = 0;
@@ -69,15 +71,24 @@ CsvRecord csv_record(const std::string& data, std::size_t at) {
     if (wrapped) {
       for (++at;; at += 2) {
         at = data.find('"', at);
-        if (at == std::string::npos) return record;
+        if (at == std::string::npos) {
+          record.ends_inside = true;
+          return record;
+        }
         if (at + 1 >= data.size() || data[at + 1] != '"') break;
       }
       ++at;
-      if (at < data.size() && data[at] != ',' && data[at] != '\r' && data[at] != '\n')
+      if (at < data.size() && data[at] != ',' && data[at] != '\r' && data[at] != '\n') {
+        record.invalid_at = at;
         return record;
+      }
     } else {
       at = std::min(data.find_first_of(",\r\n", at), data.size());
-      if (data.substr(start, at - start).find('"') != std::string::npos) return record;
+      if (const std::size_t quote = data.substr(start, at - start).find('"');
+          quote != std::string::npos) {
+        record.invalid_at = start + quote;
+        return record;
+      }
     }
     record.starts.push_back(start);
     record.ends.push_back(at);
@@ -144,10 +155,53 @@ bool record_rules(const std::string& window, bool whole) {
   return commas_of(record, mark) == record_separators(window.substr(mark, record.line_end - mark));
 }
 
+// Where the record begins that CSV reads a record-rule line to its end
+// inside a wrapped field of; npos where it does not, or cannot read it.
+std::size_t open_record(const std::string& line) {
+  for (std::size_t at = 0;;) {
+    const CsvRecord record = csv_record(line, at);
+    if (!record.valid) return record.ends_inside ? at : std::string::npos;
+    if (record.line_end == line.size()) return std::string::npos;
+    at = record.next;
+  }
+}
+
+// How CSV reads on from `start`, through line ends inside a field: where its
+// record ends, or where it cannot read on (npos: the data ends first).
+struct CarriedOn {
+  bool ends = false;
+  std::size_t at = std::string::npos;
+};
+
+CarriedOn carried_on(const std::string& data, std::size_t start) {
+  const CsvRecord record = csv_record(data, start);
+  if (record.valid) return {true, record.line_end};
+  return {false, record.invalid_at};
+}
+
+// Whether CSV, reading the window from its start, reads a carriage return
+// inside a wrapped field and goes on to end that record.
+bool carries_line_break(const std::string& window, bool whole) {
+  for (std::size_t at = window.starts_with(kMark) ? kMark.size() : 0; at < window.size();) {
+    const CsvRecord record = csv_record(window, at);
+    if (!record.valid || (record.line_end == window.size() && !whole)) return false;
+    for (std::size_t i = 0; i < record.ends.size(); ++i) {
+      if (record.wrapped[i] &&
+          window.substr(record.starts[i], record.ends[i] - record.starts[i]).find('\r') !=
+              std::string::npos) {
+        return true;
+      }
+    }
+    at = record.next;
+  }
+  return false;
+}
+
 Expected convert_records(const std::string& data) {
   Expected expected;
   std::string carried;
   std::vector<std::string> lines;
+  std::vector<std::size_t> ends;  // where each line's terminator is
   std::string line;
   for (std::size_t i = 0; i < data.size(); ++i) {
     if (data[i] != '\r') {
@@ -155,16 +209,38 @@ Expected convert_records(const std::string& data) {
       continue;
     }
     lines.push_back(line);
+    ends.push_back(i);
     line.clear();
     if (i + 1 < data.size() && data[i + 1] == '\n') ++i;
   }
-  if (!line.empty()) lines.push_back(line);
-  for (const std::string& record : lines) {
+  if (!line.empty()) {
+    lines.push_back(line);
+    ends.push_back(data.size());
+  }
+  // A field CSV carries on from a line: the output before that line, and how
+  // CSV reads on.
+  bool held = false;
+  std::size_t held_output = 0;
+  CarriedOn held_on;
+  const auto fail = [&] {
+    if (held) expected.output.resize(held_output);
+    expected.completes = false;
+    return expected;
+  };
+  for (std::size_t number = 0; number < lines.size(); ++number) {
+    const std::string& record = lines[number];
     const std::vector<std::size_t> separators = record_separators(record);
     const std::size_t fields = record.empty() ? 0 : separators.size() + 1;
-    if (fields < kMinFields || fields > kMaxFields || reads_otherwise(record)) {
-      expected.completes = false;
-      return expected;
+    if (fields > kMaxFields) return fail();
+    if (held && held_on.at <= ends[number]) {
+      if (held_on.ends) return fail();
+      held = false;
+    }
+    if (fields < kMinFields || reads_otherwise(record)) return fail();
+    if (const std::size_t start = open_record(record); start != std::string::npos && !held) {
+      held = true;
+      held_output = expected.output.size();
+      held_on = carried_on(data, ends[number] - record.size() + start);
     }
     const std::size_t code_begin = separators[2] + 2;
     const std::size_t code_end = separators[3] - 1;
@@ -203,8 +279,10 @@ Expected convert_csv(const std::string& data) {
 // A plain model of the whole conversion, written from the rules alone.
 Expected reference_conversion(const std::string& data) {
   constexpr std::size_t kWindow = std::size_t{1} << 20;
-  return record_rules(data.substr(0, kWindow), data.size() <= kWindow) ? convert_records(data)
-                                                                       : convert_csv(data);
+  const std::string window = data.substr(0, kWindow);
+  const bool whole = data.size() <= kWindow;
+  return record_rules(window, whole) && !carries_line_break(window, whole) ? convert_records(data)
+                                                                           : convert_csv(data);
 }
 
 }  // namespace

@@ -244,6 +244,14 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
       "saved only the text cells in quotes)";
   const std::string quote_in_bare =
       ": a double quote inside a field that is not wrapped in double quotes";
+  // Records past the first MiB, where the reading is decided.
+  std::string good_mib;
+  std::string converted_mib;
+  std::size_t mib_lines = 0;
+  for (; good_mib.size() <= Module1::LineReader::kDecisionWindow; ++mib_lines) {
+    good_mib += "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+    converted_mib += "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  }
   struct Case {
     const char* name;
     std::string input;
@@ -281,6 +289,19 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
        "\"e\"\r\n",
        "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n",
        "2: a line feed between two fields ends a record here, while the lines before end in CR LF"},
+      {"a web export in the record rules' form, a memo holding CR LF",
+       "\"1\",\"x\",\"y\",\"5\",\"e\"\r\n\"2\",\"x\",\"y\",\"6\",\"one\r\ntwo\",\"p\",\"q\",\"r\","
+       "\"s\"\r\n",
+       "\"1\",\"x\",\"y\",\"6\",\"e\"\r\n\"2\",\"x\",\"y\",\"7\",\"one\r\ntwo\",\"p\",\"q\",\"r\","
+       "\"s\"\r\n",
+       ""},
+      {"the same past the first MiB",
+       good_mib + "\"2\",\"x\",\"y\",\"6\",\"one\r\ntwo\",\"p\",\"q\",\"r\",\"s\"\r\n" + good_mib,
+       converted_mib,
+       std::to_string(mib_lines + 1) +
+           ": a line break inside a field wrapped in double quotes ends the line here, and the "
+           "field "
+           "goes on in the next line (a web form's memo, saved with its line breaks)"},
       {"CR records, one ended by LF alone",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\"a\",\"b\",\"c\",\"5\",\"e\"\n\"a\",\"b\",\"c\",\"5\","
        "\"e\"\r",
