@@ -120,6 +120,7 @@ def _fields(count: int) -> bytes:
 
 
 GOOD = rec("A01", "x", "y", "5", "z")
+MEMO_AFTER = (1 << 20) // (len(GOOD) + 2) + 1  # records: past the first MiB
 GOOD_OUT = rec("A01", "x", "y", "6", "z")
 THREE_FIELDS = rec("a", "b", "c")
 
@@ -164,6 +165,15 @@ CASES = [
          b"\xef\xbb\xbf" + rec("1", "x", "y", "5", "one\r\ntwo", enc="utf-8") + b"\n" +
          rec("2", "x", "y", "77", "m") + b"\n", DONE,
          b"\xef\xbb\xbf" + crlf(rec("1", "x", "y", "6", "one\r\ntwo"), rec("2", "x", "y", "6", "m"))),
+    Case("a web export of quoted fields and CR LF, a memo holding CR LF, converts as CSV",
+         crlf(GOOD, rec("2", "x", "y", "99", "one\r\ntwo", "p", "q", "r", "s")), DONE,
+         crlf(GOOD_OUT, rec("2", "x", "y", "1", "one\r\ntwo", "p", "q", "r", "s"))),
+    Case("the same past the first MiB fails at the memo's first line",
+         crlf(GOOD) * MEMO_AFTER + crlf(rec("2", "x", "y", "99", "one\r\ntwo", "p", "q", "r", "s"),
+                                        GOOD), FAILED, crlf(GOOD_OUT) * MEMO_AFTER,
+         stderr=f"data.dat line {MEMO_AFTER + 1}: a line break inside a field wrapped in double "
+                "quotes ends the line here, and the field goes on in the next line (a web form's "
+                "memo, saved with its line breaks)"),
     Case("LF records past the reader's buffer", (GOOD + b"\n") * 30000, DONE, crlf(GOOD_OUT) * 30000),
     Case("CR LF records, one ended by LF alone, fail there",
          crlf(GOOD, GOOD + b"\n" + GOOD), FAILED, crlf(GOOD_OUT),

@@ -58,6 +58,8 @@ OWN_CAUSES = ["data2.dat: read-only file; not overwritten",
               "inside a field is written twice)",
               "the file ends inside a field wrapped in double quotes (its closing quote is "
               "missing)",
+              "a line break inside a field wrapped in double quotes ends the line here, and the "
+              "field goes on in the next line (a web form's memo, saved with its line breaks)",
               "; there is data.dat.txt (file name extensions may be hidden)",
               '; the file looks like UTF-16 ("Unicode text"): save it as ANSI (Shift_JIS) '
               'or UTF-8',
