@@ -80,6 +80,24 @@ inline const char* find_present(const char* from, const char* end, char byte) {
                                          from, byte, static_cast<std::size_t>(end - from)));
 }
 
+// How many bytes from `from` up to `end` equal `wanted`: whole blocks within
+// the range, in 8-bit lanes added up every 255 blocks, then byte by byte.
+inline std::size_t count_byte(const char* from, const char* end, char wanted) {
+  std::size_t count = 0;
+  while (end - from >= static_cast<std::ptrdiff_t>(kBlockSize)) {
+    ByteBlock lanes{};
+    for (int blocks = 0; blocks < 255 && end - from >= static_cast<std::ptrdiff_t>(kBlockSize);
+         ++blocks, from += kBlockSize) {
+      lanes -= bytes_equal(load_block(from), wanted);
+    }
+    unsigned char sums[kBlockSize];
+    std::memcpy(sums, &lanes, kBlockSize);
+    for (const unsigned char sum : sums) count += sum;
+  }
+  for (; from < end; ++from) count += static_cast<std::size_t>(*from == wanted);
+  return count;
+}
+
 // The first byte from `from` up to `end` that is one of `kWanted`, or `end`;
 // read a whole block at a time, up to 15 bytes past `end`.
 template <char... kWanted>

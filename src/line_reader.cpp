@@ -19,29 +19,27 @@ LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
 // the size of the buffer, so that every reader decides alike; the buffer
 // takes them from there before it reads the file on. Nothing is read twice.
 void LineReader::decide_reading() {
-  window_.resize(kDecisionWindow);
-  std::size_t held = 0;
+  window_ = std::make_unique_for_overwrite<char[]>(kDecisionWindow);
   bool whole_file = false;
-  while (held < window_.size() && !whole_file) {
-    const std::size_t count = file_.read(window_.data() + held, window_.size() - held);
-    held += count;
+  while (window_size_ < kDecisionWindow && !whole_file) {
+    const std::size_t count =
+        file_.read(window_.get() + window_size_, kDecisionWindow - window_size_);
+    window_size_ += count;
     whole_file = count == 0;
   }
-  window_.resize(held);
-  reading_ = Module1::decide_reading(window_, whole_file);
-  const std::size_t first_carriage_return = window_.find('\r');
-  first_line_crlf_ = first_carriage_return == std::string::npos ||
-                     window_.substr(first_carriage_return + 1, 1) == "\n";
+  const std::string_view window(window_.get(), window_size_);
+  reading_ = Module1::decide_reading(window, whole_file);
+  const std::size_t first_carriage_return = window.find('\r');
+  first_line_crlf_ = first_carriage_return == std::string_view::npos ||
+                     window.substr(first_carriage_return + 1, 1) == "\n";
 }
 
 std::size_t LineReader::read_file(char* to, std::size_t capacity) {
-  if (window_taken_ == window_.size()) return file_.read(to, capacity);
-  const std::size_t count = window_.copy(to, capacity, window_taken_);
+  if (window_ == nullptr) return file_.read(to, capacity);
+  const std::size_t count = std::min(capacity, window_size_ - window_taken_);
+  std::memcpy(to, window_.get() + window_taken_, count);
   window_taken_ += count;
-  if (window_taken_ == window_.size()) {
-    std::string().swap(window_);  // its memory given back
-    window_taken_ = 0;
-  }
+  if (window_taken_ == window_size_) window_.reset();  // its memory given back
   return count;
 }
 

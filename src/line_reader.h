@@ -124,7 +124,9 @@ class LineReader {
   bool long_line_ = false;
   Reading reading_ = Reading::records;
   bool first_line_crlf_ = true;
-  std::string window_;  // the file's first bytes, until the buffer has taken them all
+  // The file's first bytes, until the buffer has taken them all.
+  std::unique_ptr<char[]> window_;
+  std::size_t window_size_ = 0;
   std::size_t window_taken_ = 0;
 };
 
