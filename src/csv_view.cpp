@@ -161,8 +161,9 @@ bool carries_a_line_break(std::string_view window, bool whole_file) {
        at < window.size();) {
     const std::size_t line_end = std::min(window.find('\r', at), window.size());
     view.feed(window.substr(at, line_end + 1 - at));  // with its carriage return
-    if (!view.readable()) return false;
+    // A record that ended before CSV could not read on still counts.
     if (carried && view.record_ended()) return true;
+    if (!view.readable()) return false;
     if (!carried && line_end < window.size() && view.inside_wrapped_field()) {
       carried = true;
       view.forget_ended_records();
