@@ -32,7 +32,23 @@ class CsvRecords {
  private:
   enum class State { between_records, field_start, wrapped, unwrapped, field_end };
 
+  // The end of the bytes at hand, and whether the file ends with them.
+  struct Piece {
+    const char* end;
+    bool file_ends;
+    // The second byte of a pair is only looked at once it is settled.
+    [[nodiscard]] bool pair_waits(const char* first) const {
+      return first + 1 == end && !file_ends;
+    }
+  };
+
+  const char* step(const char* at, const Piece& piece);
+  const char* begin_field(const char* at);
+  const char* in_wrapped_field(const char* at, const Piece& piece);
+  const char* end_field_at(const char* at, const Piece& piece);
   const char* whole_record(const char* start, const char* end);
+  static const char* past_wrapped_field(const char* at, const char* end, std::uint64_t& lines);
+  static const char* past_unwrapped_field(const char* at, const char* end);
   void put_code(bool wrapped);
   void begin_record(const char* at);
   void end_record(const char* at = nullptr, const char* end = nullptr);
@@ -68,6 +84,7 @@ class CsvRecords {
   std::uint64_t& lines_before_;  // of the record at hand
   std::uint64_t lines_ = 0;      // line ends taken so far
   State state_ = State::between_records;
+  bool waits_ = false;  // for the next piece, at a pair whose first byte is the last at hand
   const char* emit_from_ = nullptr;     // the first byte taken and not yet written
   const char* record_bytes_ = nullptr;  // where the record's bytes at hand begin
   // The record's first bytes in the pieces before, for the hint of a failure:
@@ -86,146 +103,165 @@ std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
   const char* at = bytes.data();
   const char* const end = at + bytes.size();
   // The second byte of a pair is only looked at where it is the one held back.
-  const auto pair_waits = [&](const char* first) { return first + 1 == end && !file_ends; };
-  // The bytes taken are written, but for those of the code field.
-  const auto leave = [&](const char* stop) {
-    if (!in_code_field()) emit_up_to(stop);
-    if (state_ != State::between_records && earlier_bytes_.size() < kEarlierBytes) {
-      earlier_bytes_.append(record_bytes_, std::min(static_cast<std::size_t>(stop - record_bytes_),
-                                                    kEarlierBytes - earlier_bytes_.size()));
-    }
-    return static_cast<std::size_t>(stop - bytes.data());
-  };
+  const Piece piece{end, file_ends};
   emit_from_ = record_bytes_ = at;
-  while (at < end) {
-    switch (state_) {
-      case State::between_records:
-        if (const char* const next = whole_record(at, end); next != nullptr) {
-          at = emit_from_ = next;
-          break;
-        }
-        begin_record(at);
-        if (line_end(*at)) fail("0 fields; a record needs at least " + std::to_string(kMinFields));
-        break;
-      case State::field_start:
-        if (++fields_ > kMaxFields) fail_record(kMaxFields + 1, true);
-        if (fields_ == kCodeFieldPosition + 1) {
-          emit_up_to(at);
-          code_size_ = 0;
-        }
-        wrapped_ = *at == '"';
-        at += static_cast<std::size_t>(wrapped_);
-        state_ = wrapped_ ? State::wrapped : State::unwrapped;
-        if (fields_ == kCodeFieldPosition + 1) emit_from_ = at;  // its quote is written anew
-        break;
-      case State::wrapped: {
-        const char* const stop = find_any<'"', '\r', '\n'>(at, end);
-        take_field_bytes(at, stop);
-        at = stop;
-        if (at == end) break;
-        // A quote that is doubled, or a line break: both stay inside the field.
-        const bool pair = at[1] == (*at == '"' ? '"' : '\n') && *at != '\n';
-        if (pair && pair_waits(at)) return leave(at);
-        if (*at == '"' && !pair) {
-          ++at;  // the closing quote
-          state_ = State::field_end;
-          break;
-        }
-        const std::size_t size = 1 + static_cast<std::size_t>(pair);
-        take_field_bytes(at, at + size);
-        lines_ += static_cast<std::size_t>(*at != '"');
-        at += size;
-        break;
-      }
-      case State::unwrapped: {
-        const char* const stop = find_any<',', '\r', '\n', '"'>(at, end);
-        take_field_bytes(at, stop);
-        at = stop;
-        if (at == end) break;
-        if (*at == '"') {
-          fail("a double quote inside a field that is not wrapped in double quotes", at, end);
-        }
-        state_ = State::field_end;
-        break;
-      }
-      case State::field_end:
-        if (*at == ',') {
-          end_field(at);
-          ++at;
-          state_ = State::field_start;
-          break;
-        }
-        if (!line_end(*at)) {
-          fail(
-              "a field wrapped in double quotes goes on after its closing quote (a double "
-              "quote inside a field is written twice)",
-              at, end);
-        }
-        if (*at == '\r' && at[1] == '\n' && pair_waits(at)) return leave(at);
-        end_field(at);
-        emit_up_to(at);
-        end_record(at, end);
-        at += 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
-        emit_from_ = at;
-        ++lines_;
-        break;
-    }
+  while (at < end && !waits_) at = step(at, piece);
+  waits_ = false;
+  // The bytes taken are written, but for those of the code field.
+  if (!in_code_field()) emit_up_to(at);
+  if (state_ != State::between_records && earlier_bytes_.size() < kEarlierBytes) {
+    earlier_bytes_.append(record_bytes_, std::min(static_cast<std::size_t>(at - record_bytes_),
+                                                  kEarlierBytes - earlier_bytes_.size()));
   }
-  return leave(at);
+  return static_cast<std::size_t>(at - bytes.data());
 }
 
-// A record whose bytes are all at hand, converted at once with nothing kept
-// between bytes: most records are. Where it ends past `end`, or may fail, it
-// is left to the states above, which read it again and say why: nullptr.
+// Takes the bytes from `at` that the state at hand gives a meaning to, and
+// returns where they go on; where a pair's second byte comes with the next
+// piece, where the pair begins, and waits_ is set.
+const char* CsvRecords::step(const char* at, const Piece& piece) {
+  switch (state_) {
+    case State::between_records:
+      if (const char* const next = whole_record(at, piece.end); next != nullptr) {
+        return emit_from_ = next;
+      }
+      begin_record(at);
+      if (line_end(*at)) fail("0 fields; a record needs at least " + std::to_string(kMinFields));
+      return at;
+    case State::field_start:
+      return begin_field(at);
+    case State::wrapped:
+      return in_wrapped_field(at, piece);
+    case State::unwrapped: {
+      const char* const stop = find_any<',', '\r', '\n', '"'>(at, piece.end);
+      take_field_bytes(at, stop);
+      if (stop == piece.end) return stop;
+      if (*stop == '"') {
+        fail("a double quote inside a field that is not wrapped in double quotes", stop, piece.end);
+      }
+      state_ = State::field_end;
+      return stop;
+    }
+    case State::field_end:
+      return end_field_at(at, piece);
+  }
+  return at;
+}
+
+const char* CsvRecords::begin_field(const char* at) {
+  if (++fields_ > kMaxFields) fail_record(kMaxFields + 1, true);
+  const bool code_field = fields_ == kCodeFieldPosition + 1;
+  if (code_field) {
+    emit_up_to(at);
+    code_size_ = 0;
+  }
+  wrapped_ = *at == '"';
+  at += static_cast<std::size_t>(wrapped_);
+  state_ = wrapped_ ? State::wrapped : State::unwrapped;
+  if (code_field) emit_from_ = at;  // its quote is written anew
+  return at;
+}
+
+const char* CsvRecords::in_wrapped_field(const char* at, const Piece& piece) {
+  const char* const stop = find_any<'"', '\r', '\n'>(at, piece.end);
+  take_field_bytes(at, stop);
+  at = stop;
+  if (at == piece.end) return at;
+  // A quote that is doubled, or a line break: both stay inside the field.
+  const bool pair = at[1] == (*at == '"' ? '"' : '\n') && *at != '\n';
+  if (pair && piece.pair_waits(at)) {
+    waits_ = true;
+    return at;
+  }
+  if (*at == '"' && !pair) {
+    state_ = State::field_end;
+    return at + 1;  // past the closing quote
+  }
+  const std::size_t size = 1 + static_cast<std::size_t>(pair);
+  take_field_bytes(at, at + size);
+  lines_ += static_cast<std::size_t>(*at != '"');
+  return at + size;
+}
+
+// At the byte after a field: a comma, or a line end that ends the record.
+const char* CsvRecords::end_field_at(const char* at, const Piece& piece) {
+  if (*at == ',') {
+    end_field(at);
+    state_ = State::field_start;
+    return at + 1;
+  }
+  if (!line_end(*at)) {
+    fail(
+        "a field wrapped in double quotes goes on after its closing quote (a double quote "
+        "inside a field is written twice)",
+        at, piece.end);
+  }
+  const bool crlf = *at == '\r' && at[1] == '\n';
+  if (crlf && piece.pair_waits(at)) {
+    waits_ = true;
+    return at;
+  }
+  end_field(at);
+  emit_up_to(at);
+  end_record(at, piece.end);
+  ++lines_;
+  return emit_from_ = at + 1 + static_cast<std::size_t>(crlf);
+}
+
 const char* CsvRecords::whole_record(const char* const start, const char* const end) {
   std::uint64_t lines = 0;  // line breaks inside its fields
   std::size_t fields = 0;
   const char* code = nullptr;  // where the code field begins, its quote included
   const char* code_end = nullptr;
-  bool code_wrapped = false;
-  for (const char* at = start;;) {
+  const char* at = start;
+  for (;; ++at) {
     if (at == end || ++fields > kMaxFields) return nullptr;
     const char* const field = at;
-    const bool wrapped = *at == '"';
-    if (wrapped) {
-      // To its closing quote; the byte after each quote or line break is looked at.
-      for (at = find_any<'"', '\r', '\n'>(at + 1, end);; at = find_any<'"', '\r', '\n'>(at, end)) {
-        if (end - at < 2) return nullptr;
-        if (*at == '"') {
-          if (at[1] != '"') break;
-          at += 2;
-          continue;
-        }
-        at += 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
-        ++lines;
-      }
-      ++at;
-    } else {
-      at = find_any<',', '\r', '\n', '"'>(at, end);
-      if (end - at < 2 || *at == '"') return nullptr;
-    }
+    at = *at == '"' ? past_wrapped_field(at, end, lines) : past_unwrapped_field(at, end);
+    if (at == nullptr) return nullptr;
     if (fields == kCodeFieldPosition + 1) {
       code = field;
       code_end = at;
-      code_wrapped = wrapped;
     }
-    if (*at == ',') {
-      ++at;
+    if (*at != ',') break;
+  }
+  if (!line_end(*at) || fields < kMinFields) return nullptr;
+  const bool code_wrapped = *code == '"';
+  const auto quotes = static_cast<std::size_t>(code_wrapped);
+  carried_code_ = recode({code + quotes, static_cast<std::size_t>(code_end - code) - 2 * quotes},
+                         carried_code_);
+  output_.begin_long_line();
+  output_.put({start, static_cast<std::size_t>(code - start)});
+  put_code(code_wrapped);
+  output_.put({code_end, static_cast<std::size_t>(at - code_end)});
+  output_.put(kLineEnd);
+  output_.end_long_line();
+  lines_ += lines + 1;
+  return at + 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
+}
+
+// Past the wrapped field at `at`, to the byte after its closing quote,
+// counting the line breaks inside; the byte after each quote or line break is
+// looked at. nullptr where that byte is not at hand.
+const char* CsvRecords::past_wrapped_field(const char* at, const char* end, std::uint64_t& lines) {
+  for (at = find_any<'"', '\r', '\n'>(at + 1, end); end - at >= 2;
+       at = find_any<'"', '\r', '\n'>(at, end)) {
+    if (*at == '"') {
+      if (at[1] != '"') return at + 1;
+      at += 2;
       continue;
     }
-    if (!line_end(*at) || fields < kMinFields) return nullptr;
-    const std::size_t quotes = static_cast<std::size_t>(code_wrapped);
-    carried_code_ = recode({code + quotes, static_cast<std::size_t>(code_end - code) - 2 * quotes},
-                           carried_code_);
-    output_.begin_long_line();
-    output_.put({start, static_cast<std::size_t>(code - start)});
-    put_code(code_wrapped);
-    output_.put({code_end, static_cast<std::size_t>(at - code_end)});
-    output_.put(kLineEnd);
-    output_.end_long_line();
-    lines_ += lines + 1;
-    return at + 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
+    at += 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
+    ++lines;
   }
+  return nullptr;
+}
+
+// To the comma or line end after the field at `at` that is not wrapped;
+// nullptr where the field holds a quote or the byte after it is not at hand.
+const char* CsvRecords::past_unwrapped_field(const char* at, const char* end) {
+  at = find_any<',', '\r', '\n', '"'>(at, end);
+  return end - at < 2 || *at == '"' ? nullptr : at;
 }
 
 // Writes the carried code in place of the code field, wrapped where it was.

@@ -12,74 +12,80 @@ namespace Module1 {
 
 void CsvView::feed(std::string_view bytes) {
   const char* const end = bytes.data() + bytes.size();
-  for (const char* at = bytes.data(); at < end; ++at) {
-    // Bytes that neither reading gives a meaning to are passed over at once:
-    // inside a wrapped field all but quotes, in a field that is not wrapped
-    // all but commas, quotes and line ends, where no separator has begun. The
-    // blocks read stay within the bytes fed, which need no padding.
-    if (separator_bytes_ == 0 && !comma_between_fields_ && end - at > kBlockSize) {
-      const char* const blocks_end = end - (kBlockSize - 1);
-      if (state_ == State::wrapped) at = find_any<'"'>(at, blocks_end);
-      if (state_ == State::unwrapped) at = find_any<',', '"', '\n', '\r'>(at, blocks_end);
-    }
+  for (const char* at = bytes.data(); at < end && state_ != State::invalid; ++at) {
+    at = past_plain_bytes(at, end);
     const char byte = *at;
-    if (state_ == State::invalid) return;
-    // The record rules cut at "," from left to right, never overlapping: the
-    // comma before this byte is a separator's when this byte closes one.
-    const bool separator_comma = separator_bytes_ == 2 && byte == '"';
-    if (separator_comma) {
-      separator_bytes_ = 0;
-    } else if (byte == '"') {
-      separator_bytes_ = 1;
-    } else {
-      separator_bytes_ = separator_bytes_ == 1 && byte == ',' ? 2 : 0;
-    }
-    if (comma_between_fields_ != separator_comma) {
-      note(separator_comma ? Difference::quoted_separator : Difference::unwrapped);
-    }
-    comma_between_fields_ = false;
-    const bool line_end = byte == '\n' || byte == '\r';
-    switch (state_) {
-      case State::wrapped:
-        if (byte == '"') state_ = State::closed;
-        continue;
-      case State::closed:
-        if (byte == '"') {
-          state_ = State::wrapped;  // a doubled quote, inside the field
-          continue;
-        }
-        if (byte != ',' && !line_end) {
-          state_ = State::invalid;
-          continue;
-        }
-        break;
-      case State::unwrapped:
-        if (byte == '"') {
-          state_ = State::invalid;
-          continue;
-        }
-        break;
-      case State::field_start:
-        if (byte == '"') {
-          state_ = State::wrapped;
-          continue;
-        }
-        break;
-      case State::invalid:
-        return;
-    }
-    // Outside quotes: a comma or a line end ends the field.
-    if (byte == ',') {
-      comma_between_fields_ = true;
-      first_record_fields_ += static_cast<std::size_t>(!record_ended_);
-      state_ = State::field_start;
-    } else if (line_end) {
-      record_ended_ = true;
-      if (byte == '\n') note(Difference::line_feed);
-      state_ = State::field_start;
-    } else {
-      state_ = State::unwrapped;
-    }
+    compare_separators(byte);
+    if (!inside_quotes(byte)) outside_quotes(byte);
+  }
+}
+
+// Bytes that neither reading gives a meaning to are passed over at once:
+// inside a wrapped field all but quotes, in a field that is not wrapped all
+// but commas, quotes and line ends, where no separator has begun. The blocks
+// read stay within the bytes fed, which need no padding.
+const char* CsvView::past_plain_bytes(const char* at, const char* end) const {
+  if (separator_bytes_ != 0 || comma_between_fields_ || end - at <= kBlockSize) return at;
+  const char* const blocks_end = end - (kBlockSize - 1);
+  if (state_ == State::wrapped) return find_any<'"'>(at, blocks_end);
+  if (state_ == State::unwrapped) return find_any<',', '"', '\n', '\r'>(at, blocks_end);
+  return at;
+}
+
+// The record rules cut at "," from left to right, never overlapping: the
+// comma before this byte is a separator's when this byte closes one. It must
+// be one where CSV's comma between fields is, and only there.
+void CsvView::compare_separators(char byte) {
+  const bool separator_comma = separator_bytes_ == 2 && byte == '"';
+  if (separator_comma) {
+    separator_bytes_ = 0;
+  } else if (byte == '"') {
+    separator_bytes_ = 1;
+  } else {
+    separator_bytes_ = separator_bytes_ == 1 && byte == ',' ? 2 : 0;
+  }
+  if (comma_between_fields_ != separator_comma) {
+    note(separator_comma ? Difference::quoted_separator : Difference::unwrapped);
+  }
+  comma_between_fields_ = false;
+}
+
+// Takes a byte where quotes give it a meaning; false where it stands outside
+// them, as a comma, a line end or a byte of a field that is not wrapped.
+bool CsvView::inside_quotes(char byte) {
+  const bool quote = byte == '"';
+  switch (state_) {
+    case State::wrapped:
+      if (quote) state_ = State::closed;
+      return true;
+    case State::closed:  // a doubled quote stays inside the field
+      if (quote) state_ = State::wrapped;
+      if (!quote && byte != ',' && byte != '\n' && byte != '\r') state_ = State::invalid;
+      return state_ != State::closed;
+    case State::unwrapped:
+      if (quote) state_ = State::invalid;
+      return quote;
+    case State::field_start:
+      if (quote) state_ = State::wrapped;
+      return quote;
+    case State::invalid:
+      break;
+  }
+  return true;
+}
+
+// Outside quotes: a comma or a line end ends the field.
+void CsvView::outside_quotes(char byte) {
+  if (byte == ',') {
+    comma_between_fields_ = true;
+    first_record_fields_ += static_cast<std::size_t>(!record_ended_);
+    state_ = State::field_start;
+  } else if (byte == '\n' || byte == '\r') {
+    record_ended_ = true;
+    if (byte == '\n') note(Difference::line_feed);
+    state_ = State::field_start;
+  } else {
+    state_ = State::unwrapped;
   }
 }
 

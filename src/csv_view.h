@@ -53,6 +53,10 @@ class CsvView {
  private:
   enum class State : unsigned char { field_start, unwrapped, wrapped, closed, invalid };
 
+  const char* past_plain_bytes(const char* at, const char* end) const;
+  void compare_separators(char byte);
+  bool inside_quotes(char byte);
+  void outside_quotes(char byte);
   void note(Difference difference) {
     if (first_ == Difference::none) first_ = difference;
   }
