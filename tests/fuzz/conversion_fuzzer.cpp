@@ -132,7 +132,7 @@ bool record_rules(const std::string& window, bool whole) {
   };
   std::size_t outside = std::string::npos;
   for (std::size_t at = 0, quotes = 0; at < window.size() && outside == std::string::npos; ++at) {
-    quotes += window[at] == '"';
+    quotes += static_cast<std::size_t>(window[at] == '"');
     if (quotes % 2 == 0 && (window[at] == '\r' || window[at] == '\n')) outside = at;
   }
   const int any_count = carriage_return(window.find_first_of("\r\n"));
@@ -264,8 +264,9 @@ Expected convert_csv(const std::string& data) {
       expected.completes = false;
       return expected;
     }
-    const std::size_t start = record.starts[3] + record.wrapped[3];
-    const std::size_t end = record.ends[3] - record.wrapped[3];
+    const auto quote = static_cast<std::size_t>(record.wrapped[3]);
+    const std::size_t start = record.starts[3] + quote;
+    const std::size_t end = record.ends[3] - quote;
     if (const auto row = table().find(data.substr(start, end - start)); row != table().end()) {
       carried = row->second;
     }
