@@ -4,9 +4,9 @@
 
 #include "host/host.h"
 
-// Whether two open files are one: the rule that stands between data2.dat and
-// the emptying of data.dat. It errs only toward "may be": a refusal never
-// destroys anything.
+// Whether two files are one: the rule that keeps the cause line out of the
+// data files, and that words a data2.dat the system refuses to replace. It
+// errs only toward "may be": a line kept out loses no data.
 namespace Module1 {
 
 // Whether the file system vouches for the ID: one without file IDs reports 0,
@@ -36,23 +36,25 @@ inline bool ids_prove_same(const host::FileIdentity& a, const host::FileIdentity
   return ids_equal(a, b) && (wide || (a.id_unique && b.id_unique));
 }
 
-// Whether the open file `candidate` may be the file `known`; where the system
+// Whether the file `candidate` may be the file `known`; where the system
 // cannot tell, yes. Equal IDs make one file. Failing those:
 // - where no form of ID could be compared, a candidate with more than one
 //   name may be a hard link to `known`, which only IDs could rule out;
 // - equal final paths make one file (a symbolic link);
-// - one volume, one size and the same two times make one file. An empty
-//   `known` is no evidence either way, and emptying it loses nothing.
-// The two descriptions must be of one moment: a file that changes between
-// them looks like two.
+// - one volume, one size and the same two times make one file: a redirector
+//   that makes IDs up per name, and reports one link, still reports those.
 inline bool may_be_same_file(const host::FileIdentity& candidate, const host::FileIdentity& known) {
   if (!candidate.described || !known.described || ids_equal(candidate, known)) return true;
   const bool ids_compared = (id_known(candidate.id) && id_known(known.id)) ||
                             (id_known(candidate.wide_id) && id_known(known.wide_id));
   if (!ids_compared && candidate.links > 1) return true;
   if (!candidate.final_path.empty() && candidate.final_path == known.final_path) return true;
-  return candidate.id.volume == known.id.volume && known.state.size > 0 &&
-         candidate.state == known.state && candidate.changed == known.changed;
+  // A handle that only the newer calls describe has no 64-bit ID and so no
+  // volume of that form: its 128-bit ID's volume is compared instead.
+  const bool same_volume =
+      candidate.id.volume == known.id.volume ||
+      (candidate.wide_id.volume != 0 && candidate.wide_id.volume == known.wide_id.volume);
+  return same_volume && candidate.state == known.state && candidate.changed == known.changed;
 }
 
 }  // namespace Module1

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "causes.h"
 #include "file_identity.h"
-#include "output_guard.h"
 
 namespace {
 
@@ -50,11 +50,12 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
        false},
       {"one file, its 128-bit ID asked once only",
        with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42}), id(7, 0, 42, "/v/data.dat"), true},
-      {"other files, 128-bit IDs asked", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+      {"other files, 128-bit IDs asked", with_wide_id(id(7, 0, 42, "/a", 1, {1, 1}), {70, 5, 42}),
        with_wide_id(id(7, 0, 43, "/b"), {70, 5, 43}), false},
       {"equal 128-bit IDs, other indexes", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
        with_wide_id(id(7, 0, 43, "/b"), {70, 5, 42}), true},
-      {"other 128-bit IDs, equal indexes (ReFS)", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+      {"other 128-bit IDs, equal indexes (ReFS)",
+       with_wide_id(id(7, 0, 42, "/a", 1, {1, 1}), {70, 5, 42}),
        with_wide_id(id(7, 0, 42, "/b"), {70, 5, 43}), false},
       {"ID 0, same path (a symbolic link)", file, id(7, 0, 0, "/v/data.dat"), true},
       {"ID 0, other path", file, id(7, 0, 0, "/v/data2.dat"), false},
@@ -76,8 +77,17 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
       {"no IDs, no paths, other volume", no_id, id(8, 0, 0, "", 1, content, 900), false},
       {"no IDs, no paths, one byte and the same times", id(7, 0, 0, "", 1, {1, 1000}, 900),
        id(7, 0, 0, "", 1, {1, 1000}, 900), true},
+      // Where the cause line would be appended, an empty file is no less one.
       {"no IDs, no paths, both empty", id(7, 0, 0, "", 1, {0, 1000}, 900),
-       id(7, 0, 0, "", 1, {0, 1000}, 900), false},
+       id(7, 0, 0, "", 1, {0, 1000}, 900), true},
+      // A handle that only FileIdInfo and the newer calls describe: no
+      // 64-bit ID, made-up 128-bit ones; the volume of those decides.
+      {"made-up 128-bit IDs, one size and the same times",
+       with_wide_id(id(0, 0, 0, "", 1, content, 900), {70, 5, 43}), with_wide_id(file, {70, 5, 42}),
+       true},
+      {"made-up 128-bit IDs on other volumes",
+       with_wide_id(id(0, 0, 0, "", 1, content, 900), {71, 5, 43}), with_wide_id(file, {70, 5, 42}),
+       false},
       {"the candidate not described", undescribed(id(7, 0, 43, "/b")), file, true},
       {"the known file not described", id(7, 0, 43, "/b"), undescribed(file), true},
   };
