@@ -23,14 +23,13 @@
 #include "failure.h"
 #include "host/host.h"
 #include "host/notice.h"
-#include "look_alikes.h"
 #include "run_conversion.h"
 
 namespace host {
 namespace {
 
 [[noreturn]] void fail_with_errno(const std::string& path, int error) {
-  throw Module1::Failure(path + ": " + std::strerror(error));
+  throw Module1::file_failure(Module1::Problem::system, path, std::strerror(error));
 }
 
 struct stat stat_of(int fd, const std::string& path) {
@@ -335,14 +334,14 @@ class PosixHost final : public Host {
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     const int fd = open_descriptor(path, O_RDONLY);
     if (fd < 0 && errno == ENOENT) {
-      throw Module1::Failure(
-          Module1::with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
+      throw Module1::file_failure(Module1::Problem::missing, path, std::strerror(ENOENT),
+                                  look_alikes_of(path));
     }
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
     const struct stat status = stat_of(fd, path);
     if (S_ISDIR(status.st_mode)) fail_with_errno(path, EISDIR);
-    if (!S_ISREG(status.st_mode)) throw Module1::Failure(path + ": not a regular file");
+    if (!S_ISREG(status.st_mode)) throw Module1::file_failure(Module1::Problem::not_regular, path);
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     // The descriptor stays owned while the file object is allocated.
     return std::make_unique<PosixInputFile>(std::move(guard));
@@ -360,7 +359,7 @@ class PosixHost final : public Host {
     const bool regular = exists && S_ISREG(target.st_mode);
     if (exists && S_ISDIR(target.st_mode)) fail_with_errno(path, EISDIR);
     if (regular && read_only_mode(target)) {
-      throw Module1::Failure(path + ": " + Module1::kOutputReadOnly);
+      throw Module1::file_failure(Module1::Problem::read_only, path);
     }
     if (regular && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
       fail_with_errno(path, errno);
@@ -415,7 +414,7 @@ class PosixHost final : public Host {
       error = retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 ? 0 : errno;
       return error == EWOULDBLOCK;
     });
-    if (held) throw Module1::Failure(path + ": " + Module1::kOutputInUse);
+    if (held) throw Module1::file_failure(Module1::Problem::output_held, path);
     if (error != 0 && error != ENOLCK && error != EINVAL && error != EOPNOTSUPP) {
       fail_with_errno(path, error);
     }
@@ -450,11 +449,11 @@ class PosixHost final : public Host {
         return file;
       }
       if (errno != EEXIST) {
-        throw Module1::Failure(path + ": " + std::strerror(errno) + Module1::kNoNewFileBeside);
+        throw Module1::file_failure(Module1::Problem::no_new_file, path, std::strerror(errno));
       }
       remove_left_over(path, new_path);
     }
-    throw Module1::Failure(path + ": " + Module1::kOutputInUse);
+    throw Module1::file_failure(Module1::Problem::output_held, path);
   }
 
   // Removes the new file of a killed run, unless a run holds it. Only its
@@ -468,7 +467,7 @@ class PosixHost final : public Host {
       if (!still_named(fd, new_path)) return;  // another run's by now: tried again
     }
     if (::unlink(new_path.c_str()) != 0 && errno != ENOENT) {
-      throw Module1::Failure(path + ": " + std::strerror(errno) + Module1::kNoNewFileBeside);
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, std::strerror(errno));
     }
   }
 };

@@ -15,7 +15,6 @@
 #include "failure.h"
 #include "host/code_page.h"
 #include "host/host.h"
-#include "look_alikes.h"
 #include "run_conversion.h"
 
 namespace host {
@@ -107,7 +106,7 @@ std::string message_of(DWORD error) {
 }
 
 [[noreturn]] void fail_with_error(const std::string& path, DWORD error) {
-  throw Module1::Failure(path + ": " + message_of(error));
+  throw Module1::file_failure(Module1::Problem::system, path, message_of(error));
 }
 
 // The errors of a file that another program holds: open with a share mode that
@@ -354,7 +353,9 @@ class WindowsInputFile final : public InputFile {
     const auto wanted = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
     const DWORD error = waiting_out_holds(
         [&] { return ReadFile(file_.get(), buffer, wanted, &count, nullptr) != 0; });
-    if (held_elsewhere(error)) throw Module1::Failure(file_.path() + ": " + Module1::kInputInUse);
+    if (held_elsewhere(error)) {
+      throw Module1::file_failure(Module1::Problem::input_held, file_.path());
+    }
     if (error != ERROR_SUCCESS) fail_with_error(file_.path(), error);
     return count;
   }
@@ -457,12 +458,11 @@ class WindowsOutputFile final : public OutputFile {
                                                const std::optional<FileIdentity>& input,
                                                DWORD error) {
     const std::optional<FileIdentity> output = identity_by_name(name);
-    if (output && input) {
-      if (const char* refusal = Module1::refusal_as_input(*output, *input)) {
-        throw Module1::Failure(path + ": " + refusal);
-      }
+    const Module1::Problem refusal = output && input ? Module1::refusal_as_input(*output, *input)
+                                                     : Module1::Problem::output_held;
+    if (refusal != Module1::Problem::output_held || held_elsewhere(error)) {
+      throw Module1::file_failure(refusal, path);
     }
-    if (held_elsewhere(error)) throw Module1::Failure(path + ": " + Module1::kOutputInUse);
     fail_with_error(path, error);
   }
 
@@ -517,10 +517,10 @@ class WindowsHost final : public Host {
         open_waiting(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                      FILE_FLAG_SEQUENTIAL_SCAN);
     if (handle == INVALID_HANDLE_VALUE) {
-      if (held_elsewhere(error)) throw Module1::Failure(path + ": " + Module1::kInputInUse);
+      if (held_elsewhere(error)) throw Module1::file_failure(Module1::Problem::input_held, path);
       if (error == ERROR_FILE_NOT_FOUND) {
-        throw Module1::Failure(
-            Module1::with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
+        throw Module1::file_failure(Module1::Problem::missing, path, message_of(error),
+                                    look_alikes_of(name));
       }
       fail_to_open(path, name, error);
     }
@@ -531,7 +531,7 @@ class WindowsHost final : public Host {
     input_ = host::identity_of(file.get());
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw Module1::Failure(path + ": not a regular file");
+      throw Module1::file_failure(Module1::Problem::not_regular, path);
     }
     // The handle stays owned while the file object is allocated.
     return std::make_unique<WindowsInputFile>(std::move(file));
@@ -549,9 +549,9 @@ class WindowsHost final : public Host {
       const DWORD error = GetLastError();
       if (error != ERROR_FILE_NOT_FOUND) fail_with_error(path, error);
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw Module1::Failure(path + ": not a regular file");
+      throw Module1::file_failure(Module1::Problem::not_regular, path);
     } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Module1::Failure(path + ": " + Module1::kOutputReadOnly);
+      throw Module1::file_failure(Module1::Problem::read_only, path);
     } else {
       wait_for_holders(path, name);
     }
@@ -569,8 +569,10 @@ class WindowsHost final : public Host {
     if (file.get() == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       // Another run made it since it was found missing.
-      if (error == ERROR_FILE_EXISTS) throw Module1::Failure(path + ": " + Module1::kOutputInUse);
-      throw Module1::Failure(path + ": " + message_of(error) + Module1::kNoNewFileBeside);
+      if (error == ERROR_FILE_EXISTS) {
+        throw Module1::file_failure(Module1::Problem::output_held, path);
+      }
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, message_of(error));
     }
     data_handles_.push_back(file.get());
     return std::make_unique<WindowsOutputFile>(std::move(file), new_name, name, input_);
@@ -676,15 +678,15 @@ class WindowsHost final : public Host {
         open_waiting(new_name, DELETE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
       if (error == ERROR_FILE_NOT_FOUND) return;
-      if (held_elsewhere(error)) throw Module1::Failure(path + ": " + Module1::kOutputInUse);
-      throw Module1::Failure(path + ": " + message_of(error) + Module1::kNoNewFileBeside);
+      if (held_elsewhere(error)) throw Module1::file_failure(Module1::Problem::output_held, path);
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, message_of(error));
     }
     Handle left_over(handle, path);
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     if (SetFileInformationByHandle(left_over.get(), FileDispositionInfo, &disposition,
                                    sizeof(disposition)) == 0) {
-      throw Module1::Failure(path + ": " + message_of(GetLastError()) + Module1::kNoNewFileBeside);
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, message_of(GetLastError()));
     }
     left_over.close();
   }
@@ -695,7 +697,7 @@ class WindowsHost final : public Host {
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw Module1::Failure(path + ": not a regular file");
+      throw Module1::file_failure(Module1::Problem::not_regular, path);
     }
     fail_with_error(path, error);
   }

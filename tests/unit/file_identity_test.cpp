@@ -94,21 +94,24 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
   for (const Case& c : cases) {
     EXPECT_EQ(Module1::may_be_same_file(c.candidate, c.known), c.same) << c.name;
   }
-  // Only equal IDs say that data2.dat is data.dat; anything else, that it may be.
-  EXPECT_STREQ(Module1::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file),
-               Module1::kOutputIsInput);
-  EXPECT_STREQ(Module1::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
-               Module1::kOutputMayBeInput);
-  EXPECT_STREQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
-               Module1::kOutputMayBeInput);
+  // Only equal IDs say that data2.dat is data.dat; anything else, that it
+  // may be; another file is held by another program.
+  EXPECT_EQ(Module1::refusal_as_input(id(8, 0, 43, "/w/data2.dat"), file),
+            Module1::Problem::output_held);
+  EXPECT_EQ(Module1::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file),
+            Module1::Problem::is_input);
+  EXPECT_EQ(Module1::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
+            Module1::Problem::may_be_input);
+  EXPECT_EQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
+            Module1::Problem::may_be_input);
   // Equal 64-bit indexes that need not be unique (Windows, ReFS) prove nothing, even where one
   // file gives a 128-bit ID; 128-bit IDs of both do.
-  EXPECT_STREQ(Module1::refusal_as_input(
-                   index_not_unique(with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})), file),
-               Module1::kOutputMayBeInput);
-  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
-                                         with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
-               Module1::kOutputIsInput);
+  EXPECT_EQ(Module1::refusal_as_input(
+                index_not_unique(with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})), file),
+            Module1::Problem::may_be_input);
+  EXPECT_EQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
+                                      with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
+            Module1::Problem::is_input);
 }
 
 }  // namespace

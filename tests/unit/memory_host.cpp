@@ -81,8 +81,8 @@ class MemoryOutputFile final : public host::OutputFile {
   }
   void put_in_place() override {
     host_.record("put data2.dat in place");
-    if (host_.put_in_place_fails) {
-      throw Module1::Failure(path_ + ": " + Module1::kOutputIsInput);
+    if (host_.put_in_place_refused) {
+      throw Module1::file_failure(*host_.put_in_place_refused, path_, "Permission denied");
     }
     host_.files[path_] = std::move(host_.files.at(MemoryHost::kNewOutput));
     host_.files.erase(MemoryHost::kNewOutput);
@@ -101,20 +101,17 @@ class MemoryOutputFile final : public host::OutputFile {
 }  // namespace
 
 std::unique_ptr<host::InputFile> MemoryHost::open_input(const std::string& path) {
-  if (!files.contains(path)) throw Module1::Failure(path + ": No such file or directory");
+  if (input_refused) throw Module1::file_failure(*input_refused, path, "Permission denied");
+  if (!files.contains(path)) {
+    throw Module1::file_failure(Module1::Problem::missing, path, "No such file or directory");
+  }
   record("open " + file_name(path));
   return std::make_unique<MemoryInputFile>(*this, path);
 }
 
 std::unique_ptr<host::OutputFile> MemoryHost::open_output(const std::string& path,
                                                           std::uint64_t /*expected_size*/) {
-  if (output_read_only && files.contains(path)) {
-    throw Module1::Failure(path + ": " + Module1::kOutputReadOnly);
-  }
-  if (output_held) throw Module1::Failure(path + ": " + Module1::kOutputInUse);
-  if (output_not_creatable) {
-    throw Module1::Failure(path + ": Permission denied" + Module1::kNoNewFileBeside);
-  }
+  if (output_refused) throw Module1::file_failure(*output_refused, path, "Permission denied");
   record("open data2.dat");
   return std::make_unique<MemoryOutputFile>(*this, path);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "causes.h"
 #include "host/host.h"
 
 // A host whose files live in memory, with knobs to make each operation fail.
@@ -32,14 +33,16 @@ class MemoryHost final : public host::Host {
   bool failed_write_reports_nothing = false;    // as Windows does, whatever it stored
   bool cut_back_fails = false;
   std::function<void()> before_read;  // may throw what no host should
-  bool output_not_creatable = false;
-  bool output_read_only = false;
-  bool output_held = false;  // by another program or run
+  // What the system says when data.dat is opened, when the new output is
+  // made, or when it is put in data2.dat's place (with "Permission denied"
+  // for its own message), instead of doing it.
+  std::optional<Module1::Problem> input_refused;
+  std::optional<Module1::Problem> output_refused;
+  std::optional<Module1::Problem> put_in_place_refused;
   // Reports data.dat's size and time as they were when it was opened, as a
   // network client's cache of them may.
   bool input_state_stale = false;
   bool flush_fails = false;
-  bool put_in_place_fails = false;  // the rename refused, as Windows refuses a held file
   bool output_close_fails = false;
   // What standard error is: no file (a terminal or pipe), or the file of
   // that path (also one that the system describes as another).

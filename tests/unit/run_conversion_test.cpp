@@ -275,7 +275,8 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
     std::string cause;
   };
   const std::vector<Case> cases = {
-      {"output not creatable", [](MemoryHost& h) { h.output_not_creatable = true; },
+      {"output not creatable",
+       [](MemoryHost& h) { h.output_refused = Module1::Problem::no_new_file; },
        std::string("/mem/data2.dat: Permission denied") + Module1::kNoNewFileBeside},
       {"read error", [](MemoryHost& h) { h.read_fails_after = 30; },
        "/mem/data.dat: Input/output error"},
@@ -357,30 +358,45 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
   EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"});
 }
 
-TEST(RunConversion, AnOldOutputIsKeptWholeUnlessTheNewOneTakesItsPlace) {
+TEST(RunConversion, EveryProblemOfTheDataFilesIsWordedAndKeepsTheOldOutputWhole) {
+  using Module1::Problem;
   const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-  struct Case {
-    void (*arrange)(MemoryHost&);
-    std::string cause;
+  const std::vector<std::pair<Problem, std::string>> words = {
+      {Problem::system, "Permission denied"},
+      {Problem::missing, "Permission denied"},
+      {Problem::input_held, "in use by another program"},
+      {Problem::output_held, "in use by another program or another run"},
+      {Problem::read_only, "read-only file; not overwritten"},
+      {Problem::not_regular, "not a regular file"},
+      {Problem::is_input, "is the input file itself; not overwritten"},
+      {Problem::may_be_input,
+       "may be the input file itself, and the system cannot tell whether it is; not overwritten"},
+      {Problem::no_new_file,
+       "Permission denied; no new file could be made beside it to replace it, so it was left as "
+       "it was"},
   };
-  const std::string refused = "/mem/data2.dat: ";
-  const std::vector<Case> cases = {
-      {[](MemoryHost& h) { h.output_read_only = true; }, refused + Module1::kOutputReadOnly},
-      {[](MemoryHost& h) { h.output_held = true; }, refused + Module1::kOutputInUse},
-      {[](MemoryHost& h) { h.put_in_place_fails = true; }, refused + Module1::kOutputIsInput},
-      // What the device holds is unknown: not put in place.
-      {[](MemoryHost& h) { h.flush_fails = true; },
-       refused + "Input/output error; what was written may be incomplete"},
-  };
-  for (const Case& c : cases) {
-    MemoryHost host = host_with_input(input);
-    host.files[MemoryHost::kOutput] = "old content";
-    c.arrange(host);
-    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.cause;
-    EXPECT_EQ(output_of(host), "old content") << c.cause;
-    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause});
-    EXPECT_FALSE(host.files.contains(MemoryHost::kNewOutput)) << c.cause;
+  // Where each is found: opening data.dat, making the new output, putting it
+  // in data2.dat's place.
+  for (int where = 0; where < 3; ++where) {
+    for (const auto& [problem, worded] : words) {
+      MemoryHost host = host_with_input(input);
+      host.files[MemoryHost::kOutput] = "old content";
+      (where == 0   ? host.input_refused
+       : where == 1 ? host.output_refused
+                    : host.put_in_place_refused) = problem;
+      EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << worded;
+      EXPECT_EQ(output_of(host), "old content") << worded;
+      const std::string file = where == 0 ? "/mem/data.dat: " : "/mem/data2.dat: ";
+      EXPECT_EQ(host.causes, std::vector<std::string>{file + worded}) << where;
+      EXPECT_FALSE(host.files.contains(MemoryHost::kNewOutput)) << worded;
+    }
   }
+  // What the device holds is unknown: not put in place.
+  MemoryHost host = host_with_input(input);
+  host.files[MemoryHost::kOutput] = "old content";
+  host.flush_fails = true;
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
+  EXPECT_EQ(output_of(host), "old content");
 }
 
 TEST(RunConversion, TheCauseLineNeverGoesIntoADataFile) {
