@@ -19,13 +19,23 @@ inline bool id_known(const host::FileId& id) {
   return !none && !not_unique;
 }
 
+// Whether a file on volume `a` may be on volume `b`: a volume serial of 0 is
+// none the system gave (Wine gives a standard handle made from a Unix
+// descriptor a 128-bit ID without one).
+inline bool volumes_may_match(std::uint64_t a, std::uint64_t b) {
+  return a == b || a == 0 || b == 0;
+}
+
 // Whether the IDs are equal: the 128-bit IDs where both files give them (the
 // 64-bit index of a ReFS file need not be unique), else the 64-bit ones.
 // Unequal IDs prove nothing: network redirectors make IDs up (the VirtualBox
 // shared folders give each name its own, Remote Desktop drives kernel
 // addresses).
 inline bool ids_equal(const host::FileIdentity& a, const host::FileIdentity& b) {
-  if (id_known(a.wide_id) && id_known(b.wide_id)) return a.wide_id == b.wide_id;
+  if (id_known(a.wide_id) && id_known(b.wide_id)) {
+    return a.wide_id.high == b.wide_id.high && a.wide_id.low == b.wide_id.low &&
+           volumes_may_match(a.wide_id.volume, b.wide_id.volume);
+  }
   return id_known(a.id) && id_known(b.id) && a.id == b.id;
 }
 
@@ -52,7 +62,7 @@ inline bool may_be_same_file(const host::FileIdentity& candidate, const host::Fi
   // A handle that only the newer calls describe has no 64-bit ID and so no
   // volume of that form: its 128-bit ID's volume is compared instead.
   const bool same_volume =
-      candidate.id.volume == known.id.volume ||
+      volumes_may_match(candidate.id.volume, known.id.volume) ||
       (candidate.wide_id.volume != 0 && candidate.wide_id.volume == known.wide_id.volume);
   return same_volume && candidate.state == known.state && candidate.changed == known.changed;
 }

@@ -332,9 +332,11 @@ bool is_disk_file(const Handle& file) { return GetFileType(file.get()) == FILE_T
 // that cannot be described where even that open fails otherwise (held by a
 // program that shares nothing).
 std::optional<FileIdentity> identity_by_name(const std::wstring& name) {
+  // FILE_FLAG_BACKUP_SEMANTICS: a folder opens too, and is described as the
+  // file it is not.
   const Handle file(
       CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, 0, nullptr),
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
       {});
   if (file.get() != INVALID_HANDLE_VALUE) return identity_of(file.get());
   const DWORD error = GetLastError();
@@ -378,12 +380,11 @@ class WindowsInputFile final : public InputFile {
 // own making. Its causes name data2.dat, the file the user knows.
 class WindowsOutputFile final : public OutputFile {
  public:
-  WindowsOutputFile(Handle&& file, std::wstring new_name, std::wstring name,
-                    std::optional<FileIdentity> input)
+  WindowsOutputFile(Handle&& file, std::wstring new_name, std::wstring name, HANDLE input)
       : file_(std::move(file)),
         new_name_(std::move(new_name)),
         name_(std::move(name)),
-        input_(std::move(input)) {}
+        input_(input) {}
   WindowsOutputFile(const WindowsOutputFile&) = delete;
   WindowsOutputFile& operator=(const WindowsOutputFile&) = delete;
 
@@ -453,13 +454,14 @@ class WindowsOutputFile final : public OutputFile {
   void close() override { file_.close(); }
 
   // A data2.dat that the system would not let go of: data.dat under another
-  // name, where the files tell so, else another program's.
+  // name, where the files tell so, else another program's. The two are
+  // described at one moment: a program that writes data.dat changes both.
   [[noreturn]] static void fail_as_held_output(const std::string& path, const std::wstring& name,
-                                               const std::optional<FileIdentity>& input,
-                                               DWORD error) {
+                                               HANDLE input, DWORD error) {
     const std::optional<FileIdentity> output = identity_by_name(name);
-    const Module1::Problem refusal = output && input ? Module1::refusal_as_input(*output, *input)
-                                                     : Module1::Problem::output_held;
+    const Module1::Problem refusal = output && input != INVALID_HANDLE_VALUE
+                                         ? Module1::refusal_as_input(*output, identity_of(input))
+                                         : Module1::Problem::output_held;
     if (refusal != Module1::Problem::output_held || held_elsewhere(error)) {
       throw Module1::file_failure(refusal, path);
     }
@@ -470,7 +472,7 @@ class WindowsOutputFile final : public OutputFile {
   Handle file_;
   std::wstring new_name_;
   std::wstring name_;
-  std::optional<FileIdentity> input_;
+  HANDLE input_;  // data.dat, open while the file is put in place
   std::uint64_t size_ = 0;
   bool placed_ = false;
 };
@@ -528,7 +530,7 @@ class WindowsHost final : public Host {
     // "may fail" on a network, and the cause is then reported.
     Handle file(handle, path);
     data_handles_.push_back(file.get());
-    input_ = host::identity_of(file.get());
+    input_ = file.get();
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw Module1::file_failure(Module1::Problem::not_regular, path);
@@ -705,9 +707,9 @@ class WindowsHost final : public Host {
   // The program's folder, once asked for, even where it has no UTF-8 name.
   std::wstring directory_;
   // The handles of the data files this run opened, which a launcher's stale
-  // standard error may hold, and data.dat as it was opened.
+  // standard error may hold, and data.dat's.
   std::vector<HANDLE> data_handles_;
-  std::optional<FileIdentity> input_;
+  HANDLE input_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

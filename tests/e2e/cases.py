@@ -268,7 +268,8 @@ CASES = [
          FAILED, NOT_CHECKED, faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5"},
          stderr="; it may end inside a record"),
     Case("data2.dat on a full disk", crlf(GOOD, GOOD), FAILED, WHOLE_RECORDS,
-         faults={"RENUMBER_WRITE_ERROR": str(28)}, stderr="data2.dat: No space left on device"),
+         faults={"RENUMBER_WRITE_ERROR": str(28)}, stderr="data2.dat: ",
+         os_message="data2.dat: No space left on device"),
     Case("data2.dat's sync fails", crlf(GOOD), FAILED, WHOLE_RECORDS,
          faults={"RENUMBER_SYNC_ERROR": "5"}, stderr="; what was written may be incomplete"),
     # data2.dat is replaced by a rename: a link loses its name and nothing else.
@@ -307,7 +308,9 @@ CASES = [
     *[Case(f"data2.dat hard-linked to data.dat that another program appends to, on a volume "
            f"whose IDs are made up (run {run})", crlf(GOOD), FAILED, NOT_CHECKED,
            arrange=_hard_link, file_ids="per-name", writer=True,
-           stderr=("data.dat changed while it was read", "data2.dat: may be the input file itself"))
+           stderr=("data.dat changed while it was read", "data2.dat: may be the input file itself",
+                   "data2.dat: is the input file itself",
+                   "data2.dat: in use by another program or another run"))
       for run in (1, 2, 3)],
     # Another program's moves that lost data.dat where data2.dat was emptied in place.
     Case("another program writes data.dat just before its first read", crlf(GOOD), FAILED,

@@ -206,16 +206,18 @@ extern "C" int rename(const char* from, const char* to) {
 
 namespace {
 
-// data.dat beside `path`.
-std::string input_beside(const std::string& path) {
-  return path.substr(0, path.rfind('/') + 1) + "data.dat";
+// The file `name` beside `path`.
+std::string beside(const std::string& path, const char* name) {
+  return path.substr(0, path.rfind('/') + 1) + name;
 }
 
-// Appends a record to data.dat the first time it is read.
+// Appends a record to data.dat the first time it is read once the new output
+// is made (Wine may read a file before the program asks).
 void write_before_first_read(int fd) {
   static bool written = false;
   if (written || !chosen("RENUMBER_OTHER_PROGRAM", "writes-before-read") ||
-      !is_file(fd, "data.dat")) {
+      !is_file(fd, "data.dat") ||
+      access(beside(path_of(fd), "data2.dat.renumber-new").c_str(), F_OK) != 0) {
     return;
   }
   written = true;
@@ -234,7 +236,7 @@ int with_input_emptied(const char* path, Describe describe) {
       !named(path, "data2.dat")) {
     return describe();
   }
-  const std::string input = input_beside(path);
+  const std::string input = beside(path, "data.dat");
   struct stat before {};
   std::string bytes;
   if (real<int (*)(const char*, struct stat*)>("stat")(input.c_str(), &before) == 0) {
@@ -265,6 +267,11 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
 extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
   write_before_first_read(fd);
   return real<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buffer, size, offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buffer, size_t size, off_t offset) {
+  write_before_first_read(fd);
+  return real<ssize_t (*)(int, void*, size_t, off_t)>("pread64")(fd, buffer, size, offset);
 }
 
 extern "C" int stat(const char* path, struct stat* status) {

@@ -86,8 +86,12 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
        with_wide_id(id(0, 0, 0, "", 1, content, 900), {70, 5, 43}), with_wide_id(file, {70, 5, 42}),
        true},
       {"made-up 128-bit IDs on other volumes",
-       with_wide_id(id(0, 0, 0, "", 1, content, 900), {71, 5, 43}), with_wide_id(file, {70, 5, 42}),
+       with_wide_id(id(8, 0, 0, "", 1, content, 900), {71, 5, 43}), with_wide_id(file, {70, 5, 42}),
        false},
+      // Wine: a standard handle made from a Unix descriptor, its ID without a volume.
+      {"equal 128-bit IDs, one without its volume",
+       with_wide_id(id(0, 0, 0, "", 1, {1, 1}, 1), {0, 5, 42}), with_wide_id(file, {70, 5, 42}),
+       true},
       {"the candidate not described", undescribed(id(7, 0, 43, "/b")), file, true},
       {"the known file not described", id(7, 0, 43, "/b"), undescribed(file), true},
   };
