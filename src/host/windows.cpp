@@ -14,6 +14,7 @@
 #include "causes.h"
 #include "failure.h"
 #include "host/code_page.h"
+#include "host/extended_path.h"
 #include "host/host.h"
 #include "run_conversion.h"
 
@@ -128,57 +129,20 @@ DWORD waiting_out_holds(Attempt attempt) {
   return error;
 }
 
-// A path of Win32 form with `/` taken as `\`, and `.` and `..` folded as
-// Win32 folds them, but without the rest of its parsing: trailing periods
-// and spaces of names are kept. `root` is the count of leading parts that
-// `..` does not climb above (the drive, or the server and share).
-std::wstring folded(const std::wstring& path, std::size_t root) {
-  std::vector<std::wstring> parts;
-  std::size_t start = 0;
-  for (std::size_t end = 0; end <= path.size(); ++end) {
-    if (end < path.size() && path[end] != L'\\' && path[end] != L'/') continue;
-    const std::wstring part = path.substr(start, end - start);
-    start = end + 1;
-    if (part == L".." && parts.size() > root) {
-      parts.pop_back();
-    } else if (!part.empty() && part != L"." && part != L"..") {
-      parts.push_back(part);
-    }
-  }
-  std::wstring result;
-  for (const std::wstring& part : parts) result += (result.empty() ? L"" : L"\\") + part;
-  return result;
+// The path GetFullPathNameW folds `path` to; `path` itself where it cannot,
+// which the file APIs then refuse or take as it is.
+std::wstring full_path_of(const std::wstring& path) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
 }
 
-// The data files are always opened by the extended-length form of their
-// path. "Naming Files, Paths, and Namespaces": the \\?\ prefix makes the file
-// APIs send the string straight to the file system, without the parsing that
-// removes trailing periods and spaces of names, so a program in a folder
-// named `報告.` reads and writes there, not in `報告`; it also lifts the
-// MAX_PATH limit. But it keeps `/`, `.` and `..` too, and
-// GetModuleFileNameW returns the program's path "in the same format that was
-// specified when the module was loaded": those are folded here first. A path
-// in \\?\ or the NT form \??\ is already taken as it is; \\.\ (the device
-// namespace) is parsed as any other.
-std::wstring system_path(std::wstring wide) {
-  const auto separator = [&](std::size_t at) {
-    return at < wide.size() && (wide[at] == L'\\' || wide[at] == L'/');
-  };
-  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
-  if (wide.rfind(L"\\??\\", 0) == 0) return L"\\\\?\\" + wide.substr(4);
-  // Any other device path is normalized ("File path formats on Windows
-  // systems"), whatever its separators: `//./`, `\\?/`.
-  if (separator(0) && separator(1) && wide.size() > 2 && (wide[2] == L'.' || wide[2] == L'?') &&
-      separator(3)) {
-    wide.erase(0, 4);
-  }
-  if (separator(0) && separator(1)) return L"\\\\?\\UNC\\" + folded(wide.substr(2), 2);
-  if (wide.size() > 3 && separator(3) &&
-      CompareStringOrdinal(wide.c_str(), 3, L"UNC", 3, TRUE) == CSTR_EQUAL) {
-    return L"\\\\?\\UNC\\" + folded(wide.substr(4), 2);
-  }
-  return L"\\\\?\\" + folded(wide, 1);
-}
+// The data files are always opened by the extended-length form of their path.
+std::wstring system_path(const std::wstring& wide) { return extended_path(wide, full_path_of); }
 
 std::wstring system_path(const std::string& path) { return system_path(widen(path)); }
 
