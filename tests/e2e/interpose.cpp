@@ -264,24 +264,9 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
   return real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, size);
 }
 
-extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-  write_before_first_read(fd);
-  return real<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buffer, size, offset);
-}
-
-extern "C" ssize_t pread64(int fd, void* buffer, size_t size, off_t offset) {
-  write_before_first_read(fd);
-  return real<ssize_t (*)(int, void*, size_t, off_t)>("pread64")(fd, buffer, size, offset);
-}
-
 extern "C" int stat(const char* path, struct stat* status) {
   return with_input_emptied(
       path, [&] { return real<int (*)(const char*, struct stat*)>("stat")(path, status); });
-}
-
-extern "C" int lstat(const char* path, struct stat* status) {
-  return with_input_emptied(
-      path, [&] { return real<int (*)(const char*, struct stat*)>("lstat")(path, status); });
 }
 
 extern "C" int fstat(int fd, struct stat* status) {
