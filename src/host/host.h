@@ -12,7 +12,8 @@
 // The platform seam: everything the conversion needs from the operating
 // system, and nothing more. Each platform implements it in one file; tests use
 // an in-memory implementation. Every operation that fails throws
-// Module1::Failure with the real cause in its text.
+// Module1::Failure with the real cause in its text; what a platform finds of
+// the data files is worded in one place, Module1::file_failure.
 namespace host {
 
 // What the system says of a file's content: when the content changes, so does
@@ -35,7 +36,8 @@ struct FileId {
 };
 
 // Which file an open file is, so that two paths naming one file (through a
-// hard or symbolic link) are recognised as the same.
+// hard or symbolic link) are recognised as the same: standard error and a
+// data file, or a data2.dat that the system refuses to replace and data.dat.
 struct FileIdentity {
   // The ID in each form the system gives, each compared only with its like:
   // the 64-bit index with the 32-bit volume serial (Linux: the inode and the
@@ -57,8 +59,6 @@ struct FileIdentity {
   // Whether equal 64-bit IDs prove one file. Not on Windows: the index of a
   // ReFS file need not be unique, and only the 128-bit ID proves it there.
   bool id_unique = true;
-
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
 // How long a file that another program holds is waited for, by the clock,
