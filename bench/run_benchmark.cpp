@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/host.h"
+#include "host.h"
 #include "run_conversion.h"
 
 namespace {

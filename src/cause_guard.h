@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
+#include "host.h"
 
 namespace Module1 {
 

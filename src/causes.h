@@ -5,7 +5,7 @@
 
 #include "failure.h"
 #include "file_identity.h"
-#include "host/host.h"
+#include "host.h"
 
 // The one place that words what the platforms find of the data files: they
 // report the fact, the path and the system's own message, and this says it.

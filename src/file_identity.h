@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "host/host.h"
+#include "host.h"
 
 // Whether two files are one: the rule that keeps the cause line out of the
 // data files, and that words a data2.dat the system refuses to replace. It

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "byte_blocks.h"
-#include "host/host.h"
+#include "host.h"
 #include "record_line.h"
 
 namespace Module1 {

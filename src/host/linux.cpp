@@ -21,7 +21,7 @@
 
 #include "causes.h"
 #include "failure.h"
-#include "host/host.h"
+#include "host.h"
 #include "host/notice.h"
 #include "run_conversion.h"
 

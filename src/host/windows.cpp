@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "causes.h"
+#include "code_page.h"
 #include "failure.h"
-#include "host/code_page.h"
+#include "host.h"
 #include "host/extended_path.h"
-#include "host/host.h"
 #include "run_conversion.h"
 
 namespace host {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "causes.h"
-#include "host/host.h"
+#include "host.h"
 
 // A host whose files live in memory, with knobs to make each operation fail.
 // Everything the run does to the outside world is recorded in `events`.
