@@ -9,12 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "host/host.h"
+#include "host.h"
 #include "run_conversion.h"
 
 namespace {
@@ -44,11 +45,6 @@ class StringInput final : public host::InputFile {
 // Keeps only the last bytes written, as a sink that costs nothing per byte.
 class CountingOutput final : public host::OutputFile {
  public:
-  [[nodiscard]] host::FileIdentity identity() const override {
-    return {{1, 0, 2}, {}, "", 1, {}, 0, true};
-  }
-  [[nodiscard]] bool read_only() const override { return false; }
-  void empty(std::uint64_t /*expected_size*/) override {}
   void write(const char* data, std::size_t size) override {
     benchmark::DoNotOptimize(data);
     size_ += size;
@@ -56,6 +52,7 @@ class CountingOutput final : public host::OutputFile {
   [[nodiscard]] std::uint64_t size() const override { return size_; }
   void cut_back(std::uint64_t size) override { size_ = size; }
   void flush() override {}
+  void put_in_place() override {}
   void close() override {}
 
  private:
@@ -70,9 +67,14 @@ class BenchmarkHost final : public host::Host {
   std::unique_ptr<host::InputFile> open_input(const std::string& /*path*/) override {
     return std::make_unique<StringInput>(input_);
   }
-  std::unique_ptr<host::OutputFile> open_output(const std::string& /*path*/) override {
+  std::unique_ptr<host::OutputFile> open_output(const std::string& /*path*/,
+                                                std::uint64_t /*expected_size*/) override {
     return std::make_unique<CountingOutput>();
   }
+  std::optional<host::FileIdentity> identity_of(const std::string& /*path*/) override {
+    return std::nullopt;
+  }
+  std::optional<host::FileIdentity> diagnostic_file() override { return std::nullopt; }
   void show_notice(std::string_view /*text*/) override {}
   void report_cause(std::string_view /*cause*/) override {}
 

@@ -9,7 +9,7 @@
 
 #include "byte_blocks.h"
 #include "csv_view.h"
-#include "host/host.h"
+#include "host.h"
 #include "record_line.h"
 
 namespace Module1 {

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "failure.h"
-#include "host/host.h"
+#include "host.h"
 
 namespace Module1 {
 

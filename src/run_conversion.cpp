@@ -6,7 +6,9 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cause_guard.h"
 #include "cause_line.h"
 #include "code_table.h"
 #include "csv_record.h"
@@ -15,7 +17,6 @@
 #include "line_reader.h"
 #include "line_writer.h"
 #include "long_record.h"
-#include "output_guard.h"
 #include "record_line.h"
 
 namespace Module1 {
@@ -126,17 +127,86 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
   return carried_code;
 }
 
-// The single failure path: keeps the lines converted so far, names the cause
-// on the diagnostic channel, with what became of those lines when they could
-// not all be kept, and shows the failure notice, whatever the cause.
-Outcome fail(host::Host& host, std::optional<LineWriter>& output, std::string cause) {
+// The new output, and how far it got.
+struct Output {
+  std::unique_ptr<host::OutputFile> file;
+  std::optional<LineWriter> lines;
+  // Once its flush failed, what the device holds is unknown: the file is
+  // never put in place, and the old data2.dat stays.
+  bool flush_failed = false;
+  bool placing_tried = false;
+};
+
+// Hands every line to the new file and makes it durable.
+void make_durable(Output& output) {
+  output.lines->keep_written_lines();
   try {
-    if (output) output->keep_written_lines();
+    output.file->flush();
+  } catch (const Failure& failure) {
+    output.flush_failed = true;
+    // The system took every line, but the device did not confirm them all.
+    throw Failure(std::string(failure.what()) + "; what was written may be incomplete");
+  }
+}
+
+// Puts the new file in data2.dat's place, once, whatever comes of it.
+void put_in_place(Output& output) {
+  output.placing_tried = true;
+  output.file->put_in_place();
+}
+
+// Opens data.dat, then the new output beside data2.dat: opened only once
+// the input is open, so that a missing input leaves an old output as it
+// was; nothing at data2.dat changes before the new file is put in its place.
+// Not inlined, nor is the end of the run: inlined, their code cost the
+// per-line loop instructions on every line.
+[[gnu::noinline]] void open_files(host::Host& host, std::vector<std::string>& paths,
+                                  std::unique_ptr<host::InputFile>& input_file,
+                                  host::FileState& input_at_open, Output& output) {
+  paths = {path_beside_program(host, kInputFileName), path_beside_program(host, kOutputFileName)};
+  input_file = host.open_input(paths[0]);
+  input_at_open = input_file->state();
+  output.file = host.open_output(paths[1], input_at_open.size);
+  output.lines.emplace(*output.file);
+}
+
+// Completion is announced only for output that is on the storage device in
+// data2.dat's place, converted from an input that did not change meanwhile;
+// the output file itself is closed once the user has seen the notice.
+[[gnu::noinline]] void finish(const LineReader& input, host::InputFile& input_file,
+                              const host::FileState& input_at_open, const std::string& input_path,
+                              Output& output) {
+  make_durable(output);
+  ensure_unchanged(input_file, input_at_open, input.bytes_read(), input_path);
+  put_in_place(output);
+  input_file.close();
+}
+
+// Where the cause line goes, unless standard error is a data file.
+void report(host::Host& host, const host::InputFile* input, const std::vector<std::string>& paths,
+            const std::string& cause) {
+  if (cause_line_may_be_written(host, input, paths)) host.report_cause(one_line(cause));
+}
+
+// The single failure path: keeps the lines converted so far, putting them in
+// data2.dat's place, names the cause on the diagnostic channel, with what
+// became of those lines when they could not all be kept, and shows the
+// failure notice, whatever the cause.
+Outcome fail(host::Host& host, Output& output, const host::InputFile* input,
+             const std::vector<std::string>& paths, std::string cause) {
+  try {
+    if (output.lines && !output.flush_failed && !output.placing_tried) {
+      make_durable(output);
+      put_in_place(output);
+    }
   } catch (const std::exception& unwritten) {
     cause += "; the lines before it could not all be written: ";
     cause += unwritten.what();
   }
-  host.report_cause(one_line(cause));
+  // A new file that was not put in place is removed before the notice.
+  output.lines.reset();
+  output.file.reset();
+  report(host, input, paths, cause);
   host.show_notice(kFailureNotice);
   return Outcome::failed;
 }
@@ -145,53 +215,56 @@ Outcome fail(host::Host& host, std::optional<LineWriter>& output, std::string ca
 
 Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
   // Declared before the handler is armed so that the handler can keep the
-  // lines already converted.
-  std::unique_ptr<host::OutputFile> output_file;
-  std::optional<LineWriter> output;
+  // lines already converted, and tell the data files from standard error.
+  std::unique_ptr<host::InputFile> input_file;
+  Output output;
+  std::vector<std::string> paths;
   std::uint64_t lines_converted = 0;
   try {
-    const std::string input_path = path_beside_program(host, kInputFileName);
-    const std::unique_ptr<host::InputFile> input_file = host.open_input(input_path);
-    const host::FileState input_at_open = input_file->state();
-    // Opened only once the input is open: a missing input leaves an old
-    // output as it was.
-    output_file = open_emptied_output(host, path_beside_program(host, kOutputFileName), *input_file,
-                                      input_path);
-    output.emplace(*output_file);
+    host::FileState input_at_open;
+    open_files(host, paths, input_file, input_at_open, output);
 
     LineReader input(*input_file, line_buffer_size);
     Code carried_code;
     if (input.reading() == Reading::csv) {
-      convert_csv(input, *output, carried_code, lines_converted);
+      convert_csv(input, *output.lines, carried_code, lines_converted);
     } else {
       OpenField open_field;
       for (;;) {
-        carried_code = convert_runs(input, *output, carried_code, lines_converted, open_field);
+        carried_code =
+            convert_runs(input, *output.lines, carried_code, lines_converted, open_field);
         if (!input.at_long_line()) break;
-        carried_code = convert_long_line(input, *output, carried_code, lines_converted, open_field);
+        carried_code =
+            convert_long_line(input, *output.lines, carried_code, lines_converted, open_field);
         ++lines_converted;
       }
+      // A field still open at the end of the file is one CSV cannot read.
+      output.lines->release_hold();
     }
 
-    // Completion is announced only for output that is on the storage device,
-    // converted from an input that did not change meanwhile; the output file
-    // itself is closed once the user has seen the notice.
-    output->flush();
-    ensure_unchanged(*input_file, input_at_open, input.bytes_read(), input_path);
-    input_file->close();
-    host.show_notice(kCompletionNotice);
-    output_file->close();
-    return Outcome::completed;
+    finish(input, *input_file, input_at_open, paths[0], output);
+    input_file.reset();
   } catch (const Failure& failure) {
     // The line that failed, being read or converted, is the one after those converted.
-    return fail(host, output, describe(failure, lines_converted + 1));
+    return fail(host, output, input_file.get(), paths, describe(failure, lines_converted + 1));
   } catch (const std::bad_alloc&) {
-    return fail(host, output, "out of memory");
+    return fail(host, output, input_file.get(), paths, "out of memory");
   } catch (const std::exception& unexpected) {
-    return fail(host, output, std::string("unexpected failure: ") + unexpected.what());
+    return fail(host, output, input_file.get(), paths,
+                std::string("unexpected failure: ") + unexpected.what());
   } catch (...) {
-    return fail(host, output, "unexpected failure");
+    return fail(host, output, input_file.get(), paths, "unexpected failure");
   }
+  host.show_notice(kCompletionNotice);
+  // data2.dat is whole and durable already: an error in closing it is said
+  // on standard error alone, not with a second notice after the first.
+  try {
+    output.file->close();
+  } catch (const std::exception& closing) {
+    report(host, nullptr, paths, closing.what());
+    return Outcome::failed;
+  }
+  return Outcome::completed;
 }
 
 }  // namespace Module1

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "host/host.h"
+#include "host.h"
 #include "line_reader.h"
 
 namespace Module1 {

@@ -10,24 +10,26 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "causes.h"
 #include "failure.h"
-#include "host/host.h"
+#include "host.h"
 #include "host/notice.h"
-#include "look_alikes.h"
 #include "run_conversion.h"
 
 namespace host {
 namespace {
 
 [[noreturn]] void fail_with_errno(const std::string& path, int error) {
-  throw Module1::Failure(path + ": " + std::strerror(error));
+  throw Module1::file_failure(Module1::Problem::system, path, std::strerror(error));
 }
 
 struct stat stat_of(int fd, const std::string& path) {
@@ -75,18 +77,22 @@ FileState state_of(const struct stat& status) {
   return {static_cast<std::uint64_t>(status.st_size), nanoseconds(status.st_mtim)};
 }
 
+FileIdentity identity_from(const struct stat& status, std::string final_path) {
+  return {{static_cast<std::uint64_t>(status.st_dev), 0, static_cast<std::uint64_t>(status.st_ino)},
+          {},
+          std::move(final_path),
+          static_cast<std::uint32_t>(status.st_nlink),
+          state_of(status),
+          nanoseconds(status.st_ctim),
+          true};
+}
+
 // An inode number of 0 is no file's: the file system has none to give.
 // Where the file cannot be described at all, that is said.
 FileIdentity identity_of(int fd) {
   struct stat status {};
   if (fstat(fd, &status) != 0) return {{}, {}, final_path_of(fd), 1, {}, 0, false};
-  return {{static_cast<std::uint64_t>(status.st_dev), 0, static_cast<std::uint64_t>(status.st_ino)},
-          {},
-          final_path_of(fd),
-          static_cast<std::uint32_t>(status.st_nlink),
-          state_of(status),
-          nanoseconds(status.st_ctim),
-          true};
+  return identity_from(status, final_path_of(fd));
 }
 
 std::string directory_of(const std::string& path) {
@@ -180,20 +186,35 @@ class PosixInputFile final : public InputFile {
   Descriptor descriptor_;
 };
 
-// A file being written. On a regular file the device writes start while the
-// conversion goes on, so that the sync before the completion notice waits for
-// little.
+// Whether `fd` is still the file named `path`: another run may have removed
+// the name and made a new file of it since `fd` was opened.
+bool still_named(int fd, const std::string& path) {
+  struct stat by_name {};
+  struct stat by_descriptor {};
+  return ::lstat(path.c_str(), &by_name) == 0 && ::fstat(fd, &by_descriptor) == 0 &&
+         by_name.st_dev == by_descriptor.st_dev && by_name.st_ino == by_descriptor.st_ino;
+}
+
+// The new file that replaces data2.dat. The device writes start while the
+// conversion goes on, so that the sync before the completion notice waits
+// for little. Its causes name data2.dat, the file the user knows.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(Descriptor&& descriptor, const struct stat& status, bool created)
-      : descriptor_(std::move(descriptor)),
-        status_(status),
-        regular_(S_ISREG(status.st_mode)),
-        created_(created) {}
+  PosixOutputFile(Descriptor&& descriptor, std::string new_path, std::uint64_t expected_size)
+      : descriptor_(std::move(descriptor)), new_path_(std::move(new_path)) {
+    reserve(expected_size);
+  }
 
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
-  ~PosixOutputFile() override { release_reserved_blocks(); }
+  // A file that was not put in place is removed, unless another run has
+  // taken its name meanwhile.
+  ~PosixOutputFile() override {
+    release_reserved_blocks();
+    if (!placed_ && descriptor_.fd() >= 0 && still_named(descriptor_.fd(), new_path_)) {
+      ::unlink(new_path_.c_str());
+    }
+  }
 
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
@@ -208,29 +229,9 @@ class PosixOutputFile final : public OutputFile {
     start_device_writes();
   }
 
-  [[nodiscard]] FileIdentity identity() const override { return identity_of(descriptor_.fd()); }
-
-  [[nodiscard]] bool read_only() const override { return regular_ && read_only_mode(status_); }
-
-  // Emptied even when this run created it: another run may have held and
-  // written it between its creation and the hold.
-  void empty(std::uint64_t expected_size) override {
-    if (!regular_) return;  // a device or pipe has nothing to empty
-    if (retrying([&] { return ::ftruncate(descriptor_.fd(), 0); }) != 0) {
-      fail_with_errno(descriptor_.path(), errno);
-    }
-    reserve(expected_size);
-  }
-
-  // Without any write permission bit a file is read-only, for root too.
-  static bool read_only_mode(const struct stat& status) {
-    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  }
-
   [[nodiscard]] std::uint64_t size() const override { return size_; }
 
   void cut_back(std::uint64_t size) override {
-    if (!regular_) return;  // a device or pipe keeps nothing to cut
     if (retrying([&] { return ::ftruncate(descriptor_.fd(), static_cast<off_t>(size)); }) != 0) {
       fail_with_errno(descriptor_.path(), errno);
     }
@@ -238,19 +239,28 @@ class PosixOutputFile final : public OutputFile {
     reserved_ = false;  // cutting the file also frees the blocks beyond its end
   }
 
-  // Waits until every byte is on the device; when this run created the file,
-  // its directory entry too. Closing a duplicate descriptor first makes file
-  // systems that defer errors until close (NFS, for one) report them now,
-  // while the file itself stays open.
+  // Waits until every byte is on the device. Closing a duplicate descriptor
+  // first makes file systems that defer errors until close (NFS, for one)
+  // report them now, while the file itself stays open.
   void flush() override {
     const int duplicate = ::dup(descriptor_.fd());
     if (duplicate < 0 || ::close(duplicate) != 0) fail_with_errno(descriptor_.path(), errno);
-    if (!regular_) return;  // a device or pipe keeps nothing to sync
     release_reserved_blocks();
     if (retrying([&] { return ::fdatasync(descriptor_.fd()); }) != 0) {
       fail_with_errno(descriptor_.path(), errno);
     }
-    if (created_) sync_directory();
+  }
+
+  // rename replaces the name data2.dat in one step: a hard link of data.dat
+  // only loses that name, a symbolic link is itself replaced, and a crash
+  // leaves either the old file or the new one, whole. The folder's sync
+  // makes the new name durable.
+  void put_in_place() override {
+    if (::rename(new_path_.c_str(), descriptor_.path().c_str()) != 0) {
+      fail_with_errno(descriptor_.path(), errno);
+    }
+    placed_ = true;
+    sync_directory();
   }
 
   void close() override { descriptor_.close(); }
@@ -261,7 +271,7 @@ class PosixOutputFile final : public OutputFile {
   // lines: runs 10% longer without it). The file's size stays what was
   // written, so a run that is killed leaves no tail of zeros.
   void reserve(std::uint64_t size) {
-    if (!regular_ || size == 0) return;
+    if (size == 0) return;
     // Where the system cannot, blocks come as the file grows; a failure may
     // still have allocated some, which the trim frees.
     ::fallocate(descriptor_.fd(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
@@ -274,7 +284,7 @@ class PosixOutputFile final : public OutputFile {
   // at the final sync.
   void start_device_writes() {
     static constexpr std::uint64_t kStep = std::uint64_t{8} << 20;
-    if (!regular_ || size_ - started_ < kStep) return;
+    if (size_ - started_ < kStep) return;
     ::sync_file_range(descriptor_.fd(), static_cast<off_t>(started_),
                       static_cast<off_t>(size_ - started_), SYNC_FILE_RANGE_WRITE);
     started_ = size_;
@@ -298,13 +308,12 @@ class PosixOutputFile final : public OutputFile {
     }
   }
 
-  Descriptor descriptor_;
-  struct stat status_;  // as the file was opened
-  bool regular_;
-  bool created_;
+  Descriptor descriptor_;  // named by data2.dat's path
+  std::string new_path_;
   std::uint64_t size_ = 0;
   std::uint64_t started_ = 0;  // bytes whose device writes have been started
   bool reserved_ = false;      // blocks were allocated beyond what is written
+  bool placed_ = false;
 };
 
 class PosixHost final : public Host {
@@ -321,30 +330,63 @@ class PosixHost final : public Host {
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     const int fd = open_descriptor(path, O_RDONLY);
     if (fd < 0 && errno == ENOENT) {
-      throw Module1::Failure(
-          Module1::with_look_alikes(path + ": " + std::strerror(ENOENT), look_alikes_of(path)));
+      throw Module1::file_failure(Module1::Problem::missing, path, std::strerror(ENOENT),
+                                  look_alikes_of(path));
     }
     if (fd < 0) fail_with_errno(path, errno);
     Descriptor guard(fd, path);
     const struct stat status = stat_of(fd, path);
     if (S_ISDIR(status.st_mode)) fail_with_errno(path, EISDIR);
-    if (!S_ISREG(status.st_mode)) throw Module1::Failure(path + ": not a regular file");
+    if (!S_ISREG(status.st_mode)) throw Module1::file_failure(Module1::Problem::not_regular, path);
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     // The descriptor stays owned while the file object is allocated.
     return std::make_unique<PosixInputFile>(std::move(guard));
   }
 
-  // Nothing in the file is emptied here: the run decides that once it has
-  // compared the file with the input.
-  std::unique_ptr<OutputFile> open_output(const std::string& path) override {
-    int fd = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
-    const bool created = fd >= 0;
-    if (!created && errno == EEXIST) fd = open_descriptor(path, O_WRONLY | O_CREAT, 0666);
-    if (fd < 0 && errno == EACCES) refuse_if_read_only(path);
-    if (fd < 0) fail_with_errno(path, errno);
-    Descriptor guard(fd, path);
-    hold_for_this_run(fd, path);
-    return std::make_unique<PosixOutputFile>(std::move(guard), stat_of(fd, path), created);
+  // Nothing at `path` is opened for writing: the new file beside it is
+  // made, and put in its place at the end. What a rename would not ask is
+  // asked first: whether data2.dat is a folder, read-only, or a file this
+  // user may not write.
+  std::unique_ptr<OutputFile> open_output(const std::string& path,
+                                          std::uint64_t expected_size) override {
+    struct stat target {};
+    const bool exists = ::stat(path.c_str(), &target) == 0;
+    if (!exists && errno != ENOENT) fail_with_errno(path, errno);
+    const bool regular = exists && S_ISREG(target.st_mode);
+    if (exists && S_ISDIR(target.st_mode)) fail_with_errno(path, EISDIR);
+    if (regular && read_only_mode(target)) {
+      throw Module1::file_failure(Module1::Problem::read_only, path);
+    }
+    if (regular && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+      fail_with_errno(path, errno);
+    }
+    if (regular) wait_for_holders(path);
+    const std::string new_path = path + kNewFileSuffix;
+    Descriptor file = create_new_file(path, new_path);
+    // The new file keeps the old one's permissions, and its owner and group
+    // where the system lets this user give them.
+    if (regular) {
+      if (::fchmod(file.fd(), target.st_mode & 07777) != 0) fail_with_errno(path, errno);
+      static_cast<void>(::fchown(file.fd(), target.st_uid, target.st_gid));
+    }
+    return std::make_unique<PosixOutputFile>(std::move(file), new_path, expected_size);
+  }
+
+  std::optional<FileIdentity> identity_of(const std::string& path) override {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+      return FileIdentity{{}, {}, {}, 1, {}, 0, false};
+    }
+    char resolved[PATH_MAX];
+    return identity_from(status, ::realpath(path.c_str(), resolved) != nullptr ? resolved : "");
+  }
+
+  std::optional<FileIdentity> diagnostic_file() override {
+    struct stat status {};
+    if (fstat(STDERR_FILENO, &status) != 0) return FileIdentity{{}, {}, {}, 1, {}, 0, false};
+    if (!S_ISREG(status.st_mode)) return std::nullopt;
+    return host::identity_of(STDERR_FILENO);
   }
 
   void show_notice(std::string_view text) override {
@@ -358,31 +400,71 @@ class PosixHost final : public Host {
  private:
   // An exclusive lock for as long as the file is open: a second run started
   // meanwhile (a double double-click, two scripts) is refused instead of
-  // emptying the file under the first. A lock held for a moment (a backup or
+  // removing the first one's new file. A lock held for a moment (a backup or
   // sync client) is waited out. Where the file system has no locks, the run
-  // goes on without one.
+  // goes on without one, and a second run cannot tell the first one's new
+  // file from a killed run's: the first then fails to put it in place.
   static void hold_for_this_run(int fd, const std::string& path) {
     int error = 0;
     const bool held = still_held_after_waiting([&] {
       error = retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 ? 0 : errno;
       return error == EWOULDBLOCK;
     });
-    if (held) throw Module1::Failure(path + ": " + kOutputInUse);
+    if (held) throw Module1::file_failure(Module1::Problem::output_held, path);
     if (error != 0 && error != ENOLCK && error != EINVAL && error != EOPNOTSUPP) {
       fail_with_errno(path, error);
     }
   }
 
-  // Named as the read-only file it is, as on Windows, rather than by the
-  // permission that the system found missing.
-  static void refuse_if_read_only(const std::string& path) {
-    const int error = errno;
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        PosixOutputFile::read_only_mode(status)) {
-      throw Module1::Failure(path + ": " + kOutputReadOnly);
+  // Without any write permission bit a file is read-only, for root too.
+  static bool read_only_mode(const struct stat& status) {
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  }
+
+  // Another program that holds data2.dat with an exclusive lock is waited
+  // for, as on Windows; the lock on a file that is about to lose its name
+  // means nothing later.
+  static void wait_for_holders(const std::string& path) {
+    const int fd = open_descriptor(path, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) return;  // unreadable, or a link: what it holds is not replaced
+    const Descriptor probe(fd, path);
+    hold_for_this_run(fd, path);
+  }
+
+  // The new file, made where there was none and held. A file of its name is
+  // a run's: one that a run holds fails this one, as a second run; one that
+  // no run holds was left by a killed run, and is removed first.
+  static Descriptor create_new_file(const std::string& path, const std::string& new_path) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      const int fd = open_descriptor(new_path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+      if (fd >= 0) {
+        Descriptor file(fd, path);
+        hold_for_this_run(fd, path);
+        // Another run may have taken it for a left-over before the hold.
+        if (!still_named(fd, new_path)) break;
+        return file;
+      }
+      if (errno != EEXIST) {
+        throw Module1::file_failure(Module1::Problem::no_new_file, path, std::strerror(errno));
+      }
+      remove_left_over(path, new_path);
     }
-    errno = error;
+    throw Module1::file_failure(Module1::Problem::output_held, path);
+  }
+
+  // Removes the new file of a killed run, unless a run holds it. Only its
+  // name goes: whatever it is, no byte of it is read or written.
+  static void remove_left_over(const std::string& path, const std::string& new_path) {
+    const int fd = open_descriptor(new_path, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT) return;
+    if (fd >= 0) {
+      const Descriptor left_over(fd, new_path);
+      hold_for_this_run(fd, path);
+      if (!still_named(fd, new_path)) return;  // another run's by now: tried again
+    }
+    if (::unlink(new_path.c_str()) != 0 && errno != ENOENT) {
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, std::strerror(errno));
+    }
   }
 };
 

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "causes.h"
+#include "code_page.h"
 #include "failure.h"
-#include "file_identity.h"
-#include "host/code_page.h"
-#include "host/host.h"
-#include "look_alikes.h"
+#include "host.h"
+#include "host/extended_path.h"
 #include "run_conversion.h"
 
 namespace host {
@@ -107,7 +107,7 @@ std::string message_of(DWORD error) {
 }
 
 [[noreturn]] void fail_with_error(const std::string& path, DWORD error) {
-  throw Module1::Failure(path + ": " + message_of(error));
+  throw Module1::file_failure(Module1::Problem::system, path, message_of(error));
 }
 
 // The errors of a file that another program holds: open with a share mode that
@@ -129,57 +129,20 @@ DWORD waiting_out_holds(Attempt attempt) {
   return error;
 }
 
-// A path of Win32 form with `/` taken as `\`, and `.` and `..` folded as
-// Win32 folds them, but without the rest of its parsing: trailing periods
-// and spaces of names are kept. `root` is the count of leading parts that
-// `..` does not climb above (the drive, or the server and share).
-std::wstring folded(const std::wstring& path, std::size_t root) {
-  std::vector<std::wstring> parts;
-  std::size_t start = 0;
-  for (std::size_t end = 0; end <= path.size(); ++end) {
-    if (end < path.size() && path[end] != L'\\' && path[end] != L'/') continue;
-    const std::wstring part = path.substr(start, end - start);
-    start = end + 1;
-    if (part == L".." && parts.size() > root) {
-      parts.pop_back();
-    } else if (!part.empty() && part != L"." && part != L"..") {
-      parts.push_back(part);
-    }
-  }
-  std::wstring result;
-  for (const std::wstring& part : parts) result += (result.empty() ? L"" : L"\\") + part;
-  return result;
+// The path GetFullPathNameW folds `path` to; `path` itself where it cannot,
+// which the file APIs then refuse or take as it is.
+std::wstring full_path_of(const std::wstring& path) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
 }
 
-// The data files are always opened by the extended-length form of their
-// path. "Naming Files, Paths, and Namespaces": the \\?\ prefix makes the file
-// APIs send the string straight to the file system, without the parsing that
-// removes trailing periods and spaces of names, so a program in a folder
-// named `報告.` reads and writes there, not in `報告`; it also lifts the
-// MAX_PATH limit. But it keeps `/`, `.` and `..` too, and
-// GetModuleFileNameW returns the program's path "in the same format that was
-// specified when the module was loaded": those are folded here first. A path
-// in \\?\ or the NT form \??\ is already taken as it is; \\.\ (the device
-// namespace) is parsed as any other.
-std::wstring system_path(std::wstring wide) {
-  const auto separator = [&](std::size_t at) {
-    return at < wide.size() && (wide[at] == L'\\' || wide[at] == L'/');
-  };
-  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
-  if (wide.rfind(L"\\??\\", 0) == 0) return L"\\\\?\\" + wide.substr(4);
-  // Any other device path is normalized ("File path formats on Windows
-  // systems"), whatever its separators: `//./`, `\\?/`.
-  if (separator(0) && separator(1) && wide.size() > 2 && (wide[2] == L'.' || wide[2] == L'?') &&
-      separator(3)) {
-    wide.erase(0, 4);
-  }
-  if (separator(0) && separator(1)) return L"\\\\?\\UNC\\" + folded(wide.substr(2), 2);
-  if (wide.size() > 3 && separator(3) &&
-      CompareStringOrdinal(wide.c_str(), 3, L"UNC", 3, TRUE) == CSTR_EQUAL) {
-    return L"\\\\?\\UNC\\" + folded(wide.substr(4), 2);
-  }
-  return L"\\\\?\\" + folded(wide, 1);
-}
+// The data files are always opened by the extended-length form of their path.
+std::wstring system_path(const std::wstring& wide) { return extended_path(wide, full_path_of); }
 
 std::wstring system_path(const std::string& path) { return system_path(widen(path)); }
 
@@ -272,6 +235,28 @@ FileState state_of(const BY_HANDLE_FILE_INFORMATION& information) {
           time_of(information.ftLastWriteTime)};
 }
 
+// A handle that GetFileInformationByHandle cannot describe (Wine: a standard
+// handle made from a Unix descriptor) may still answer the newer calls:
+// FileBasicInfo gives its times, FileStandardInfo its size and links, which
+// tell it from a data file where its 128-bit ID is made up. Where they fail
+// too, nothing tells it from any other file.
+FileIdentity described_by_newer_calls(HANDLE file, FileIdentity identity) {
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) == 0 ||
+      GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) == 0) {
+    identity.described = false;
+    return identity;
+  }
+  // The times are FILETIME values in LARGE_INTEGER form, as the older call gives them.
+  identity.id_unique = false;
+  identity.links = standard.NumberOfLinks;
+  identity.state = {static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
+                    basic.LastWriteTime.QuadPart};
+  identity.changed = basic.CreationTime.QuadPart;
+  return identity;
+}
+
 // What tells the file apart, in every form the system gives: the 64-bit index
 // with the 32-bit volume serial, and the 128-bit ID (ReFS IDs do not fit 64
 // bits) with the 64-bit serial, which Windows 7 and some redirectors do not
@@ -291,8 +276,7 @@ FileIdentity identity_of(HANDLE file) {
   }
   BY_HANDLE_FILE_INFORMATION information{};
   if (GetFileInformationByHandle(file, &information) == 0) {
-    identity.described = false;
-    return identity;
+    return described_by_newer_calls(file, identity);
   }
   identity.id = {information.dwVolumeSerialNumber, 0,
                  (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
@@ -307,6 +291,25 @@ FileIdentity identity_of(HANDLE file) {
 
 bool is_disk_file(const Handle& file) { return GetFileType(file.get()) == FILE_TYPE_DISK; }
 
+// What the system says of a file by its name, through an open that asks no
+// access and so meets no share mode: none where there is no file, and a file
+// that cannot be described where even that open fails otherwise (held by a
+// program that shares nothing).
+std::optional<FileIdentity> identity_by_name(const std::wstring& name) {
+  // FILE_FLAG_BACKUP_SEMANTICS: a folder opens too, and is described as the
+  // file it is not.
+  const Handle file(
+      CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+      {});
+  if (file.get() != INVALID_HANDLE_VALUE) return identity_of(file.get());
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+  FileIdentity unknown;
+  unknown.described = false;
+  return unknown;
+}
+
 class WindowsInputFile final : public InputFile {
  public:
   explicit WindowsInputFile(Handle&& file) : file_(std::move(file)) {}
@@ -316,7 +319,9 @@ class WindowsInputFile final : public InputFile {
     const auto wanted = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
     const DWORD error = waiting_out_holds(
         [&] { return ReadFile(file_.get(), buffer, wanted, &count, nullptr) != 0; });
-    if (held_elsewhere(error)) throw Module1::Failure(file_.path() + ": " + kInputInUse);
+    if (held_elsewhere(error)) {
+      throw Module1::file_failure(Module1::Problem::input_held, file_.path());
+    }
     if (error != ERROR_SUCCESS) fail_with_error(file_.path(), error);
     return count;
   }
@@ -329,23 +334,26 @@ class WindowsInputFile final : public InputFile {
   Handle file_;
 };
 
+// The new file that replaces data2.dat, always a disk file of this run's
+// own making. Its causes name data2.dat, the file the user knows.
 class WindowsOutputFile final : public OutputFile {
  public:
-  explicit WindowsOutputFile(Handle&& file) : file_(std::move(file)) {}
+  WindowsOutputFile(Handle&& file, std::wstring new_name, std::wstring name, HANDLE input)
+      : file_(std::move(file)),
+        new_name_(std::move(new_name)),
+        name_(std::move(name)),
+        input_(input) {}
+  WindowsOutputFile(const WindowsOutputFile&) = delete;
+  WindowsOutputFile& operator=(const WindowsOutputFile&) = delete;
 
-  [[nodiscard]] FileIdentity identity() const override { return identity_of(file_.get()); }
-
-  [[nodiscard]] bool read_only() const override {
-    return is_disk_file(file_) &&
-           (information_of(file_).dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  }
-
-  // The file was opened without truncation and nothing has been written: its
-  // end is put at the start.
-  void empty(std::uint64_t /*expected_size*/) override {
-    if (is_disk_file(file_) && SetEndOfFile(file_.get()) == 0) {
-      fail_with_error(file_.path(), GetLastError());
-    }
+  // A file that was not put in place is deleted through its own handle,
+  // which was opened with DELETE access: no other file of its name can be
+  // deleted instead.
+  ~WindowsOutputFile() override {
+    if (placed_ || file_.get() == INVALID_HANDLE_VALUE) return;
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof(disposition));
   }
 
   void write(const char* data, std::size_t size) override {
@@ -367,7 +375,6 @@ class WindowsOutputFile final : public OutputFile {
   [[nodiscard]] std::uint64_t size() const override { return size_; }
 
   void cut_back(std::uint64_t size) override {
-    if (!is_disk_file(file_)) return;  // a device keeps nothing to cut
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(size);
     if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) == 0 ||
@@ -380,16 +387,52 @@ class WindowsOutputFile final : public OutputFile {
   // Commits the written data, so that an error the system deferred (a full
   // disk, a lost network share) is reported now.
   void flush() override {
-    if (is_disk_file(file_) && FlushFileBuffers(file_.get()) == 0) {
-      fail_with_error(file_.path(), GetLastError());
+    if (FlushFileBuffers(file_.get()) == 0) fail_with_error(file_.path(), GetLastError());
+  }
+
+  // MoveFileExW: MOVEFILE_REPLACE_EXISTING replaces the file of that name,
+  // never writing into it, and with MOVEFILE_WRITE_THROUGH "the function
+  // does not return until the file is actually moved on the disk". The
+  // handle, opened with FILE_SHARE_DELETE, stays open, so that the hold
+  // lasts. Windows refuses to replace a file that is open without
+  // FILE_SHARE_DELETE: a data2.dat held by another program, or data.dat
+  // itself under another name, which this run holds open so.
+  void put_in_place() override {
+    if (MoveFileExW(new_name_.c_str(), name_.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
+        fail_as_held_output(file_.path(), name_, input_, error);
+      }
+      fail_with_error(file_.path(), error);
     }
+    placed_ = true;
   }
 
   void close() override { file_.close(); }
 
+  // A data2.dat that the system would not let go of: data.dat under another
+  // name, where the files tell so, else another program's. The two are
+  // described at one moment: a program that writes data.dat changes both.
+  [[noreturn]] static void fail_as_held_output(const std::string& path, const std::wstring& name,
+                                               HANDLE input, DWORD error) {
+    const std::optional<FileIdentity> output = identity_by_name(name);
+    const Module1::Problem refusal = output && input != INVALID_HANDLE_VALUE
+                                         ? Module1::refusal_as_input(*output, identity_of(input))
+                                         : Module1::Problem::output_held;
+    if (refusal != Module1::Problem::output_held || held_elsewhere(error)) {
+      throw Module1::file_failure(refusal, path);
+    }
+    fail_with_error(path, error);
+  }
+
  private:
   Handle file_;
+  std::wstring new_name_;
+  std::wstring name_;
+  HANDLE input_;  // data.dat, open while the file is put in place
   std::uint64_t size_ = 0;
+  bool placed_ = false;
 };
 
 class WindowsHost final : public Host {
@@ -425,62 +468,100 @@ class WindowsHost final : public Host {
   // Shared for writing too: a spreadsheet that saved data.dat keeps it open
   // for writing, and refusing to share would fail every run until it is
   // closed. A program that does write meanwhile fails the run at its end,
-  // where the input's size and time are checked.
+  // where the input's size and time are checked. Not shared for deletion:
+  // data.dat keeps every name while it is read, so that Windows refuses to
+  // replace data2.dat where it is data.dat under another name.
   std::unique_ptr<InputFile> open_input(const std::string& path) override {
     const std::wstring name = system_path(path);
     const auto [handle, error] =
         open_waiting(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                      FILE_FLAG_SEQUENTIAL_SCAN);
     if (handle == INVALID_HANDLE_VALUE) {
-      if (held_elsewhere(error)) fail_as_held(path, name, kInputInUse);
+      if (held_elsewhere(error)) throw Module1::file_failure(Module1::Problem::input_held, path);
       if (error == ERROR_FILE_NOT_FOUND) {
-        throw Module1::Failure(
-            Module1::with_look_alikes(path + ": " + message_of(error), look_alikes_of(name)));
+        throw Module1::file_failure(Module1::Problem::missing, path, message_of(error),
+                                    look_alikes_of(name));
       }
-      remember_data_file_by_name(name, false);
       fail_to_open(path, name, error);
     }
     // Known before anything else is asked of it: GetFileInformationByHandle
     // "may fail" on a network, and the cause is then reported.
     Handle file(handle, path);
-    remember_data_file(file.get(), identity_of(file.get()));
+    data_handles_.push_back(file.get());
+    input_ = file.get();
     const BY_HANDLE_FILE_INFORMATION information = information_of(file);
     if (!is_disk_file(file) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw Module1::Failure(path + ": not a regular file");
+      throw Module1::file_failure(Module1::Problem::not_regular, path);
     }
     // The handle stays owned while the file object is allocated.
     return std::make_unique<WindowsInputFile>(std::move(file));
   }
 
-  // Opened without truncation, so that the run can check an existing file
-  // before anything in it is lost; it checks every file, whether it existed
-  // or not: ERROR_ALREADY_EXISTS is not all a redirector may say, and another
-  // program may have written the file since this run created it. Shared for
-  // reading only: while this run holds the file, a second run cannot open it
-  // and fails with a sharing violation. Read access too: CreateFile's remarks
-  // advise GENERIC_READ | GENERIC_WRITE for a file across a network (write
-  // alone "can occasionally return ERROR_ACCESS_DENIED"), and it includes
-  // FILE_READ_ATTRIBUTES, which describing the file needs.
-  std::unique_ptr<OutputFile> open_output(const std::string& path) override {
+  // Nothing at `path` is opened for reading or writing: the new file beside
+  // it is made, and moved to its place at the end. What the move would not
+  // ask is asked first: whether data2.dat is a folder, read-only, or held by
+  // a program that would keep the move from replacing it.
+  std::unique_ptr<OutputFile> open_output(const std::string& path,
+                                          std::uint64_t /*expected_size*/) override {
     const std::wstring name = system_path(path);
-    const auto [handle, error] = open_waiting(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-    if (handle == INVALID_HANDLE_VALUE) {
-      if (held_elsewhere(error)) fail_as_held(path, name, kOutputInUse);
-      remember_data_file_by_name(name, false);
-      // Write access to a read-only file is denied before it is even opened.
-      const DWORD attributes = GetFileAttributesW(name.c_str());
-      if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
-              FILE_ATTRIBUTE_READONLY) {
-        throw Module1::Failure(path + ": " + kOutputReadOnly);
-      }
-      fail_to_open(path, name, error);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND) fail_with_error(path, error);
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      throw Module1::file_failure(Module1::Problem::not_regular, path);
+    } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      throw Module1::file_failure(Module1::Problem::read_only, path);
+    } else {
+      wait_for_holders(path, name);
     }
-    // Known as a data file also when it is refused: it may then be data.dat.
-    Handle file(handle, path);
-    remember_data_file(file.get(), identity_of(file.get()));
-    return std::make_unique<WindowsOutputFile>(std::move(file));
+    const std::wstring new_name = name + widen(kNewFileSuffix);
+    remove_left_over(path, new_name);
+    // CREATE_NEW: never opened over an existing file. Shared for reading and
+    // for the move alone: a second run cannot open it to remove it.
+    // CreateFile's remarks advise GENERIC_READ | GENERIC_WRITE for a file
+    // across a network (write alone "can occasionally return
+    // ERROR_ACCESS_DENIED"); DELETE lets this run delete it by its handle.
+    Handle file(CreateFileW(new_name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                path);
+    if (file.get() == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // Another run made it since it was found missing.
+      if (error == ERROR_FILE_EXISTS) {
+        throw Module1::file_failure(Module1::Problem::output_held, path);
+      }
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, message_of(error));
+    }
+    data_handles_.push_back(file.get());
+    return std::make_unique<WindowsOutputFile>(std::move(file), new_name, name, input_);
+  }
+
+  std::optional<FileIdentity> identity_of(const std::string& path) override {
+    return identity_by_name(system_path(path));
+  }
+
+  // Standard error exists when the program was started with it redirected (a
+  // GUI program has no console of its own). A launcher that passed no valid
+  // standard handles leaves a stale value that a data file may have taken
+  // since: such a value is taken for a data file's, whatever it describes.
+  std::optional<FileIdentity> diagnostic_file() override {
+    HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
+    if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return std::nullopt;
+    FileIdentity unknown;
+    unknown.described = false;
+    if (std::find(data_handles_.begin(), data_handles_.end(), error_output) !=
+        data_handles_.end()) {
+      return unknown;
+    }
+    // FILE_TYPE_UNKNOWN is also what a failure returns.
+    const DWORD type = GetFileType(error_output);
+    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return std::nullopt;
+    // The data files of a folder that has no UTF-8 name cannot be named to
+    // the rule: any file may be one of them.
+    if (!directory_.empty() && !strict_utf8(directory_)) return unknown;
+    return host::identity_of(error_output);
   }
 
   // Where no one can see a message box (a scheduled task without a logged-on
@@ -494,23 +575,10 @@ class WindowsHost final : public Host {
     MessageBoxW(nullptr, widen(text).c_str(), L"renumber", MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
   }
 
-  // Standard error exists when the program was started with it redirected (a
-  // GUI program has no console of its own). A launcher that passed no valid
-  // standard handles leaves a stale value that a data file may have taken
-  // since: the line is not written into a data file.
+  // A console gets the line as Unicode; a file or pipe in the ANSI code page.
   void report_cause(std::string_view cause) override {
     HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
     if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return;
-    // A data file the run failed before opening (data2.dat, when data.dat is
-    // missing) is known by its name: `2>> data2.dat` must not add the line
-    // to the last run's output.
-    if (!directory_.empty()) {
-      for (const std::string_view name : {Module1::kInputFileName, Module1::kOutputFileName}) {
-        remember_data_file_by_name(system_path(directory_ + L"\\" + widen(std::string(name))),
-                                   false);
-      }
-    }
-    if (is_data_file(error_output)) return;
     const std::string line = "renumber: " + std::string(cause) + "\n";
     DWORD mode = 0;
     DWORD written = 0;
@@ -548,11 +616,39 @@ class WindowsHost final : public Host {
     return {handle, error};
   }
 
-  // A hold that lasts, named in `in_use` words.
-  [[noreturn]] void fail_as_held(const std::string& path, const std::wstring& name,
-                                 const char* in_use) {
-    remember_data_file_by_name(name, true);
-    throw Module1::Failure(path + ": " + in_use);
+  // A program that holds data2.dat without FILE_SHARE_DELETE (a spreadsheet,
+  // cmd's `2>> data2.dat`) would keep the move from replacing it: an open
+  // for DELETE alone meets that share mode now, before anything is written,
+  // and is closed at once. A link is asked about itself, not what it leads
+  // to, as the move replaces the link.
+  void wait_for_holders(const std::string& path, const std::wstring& name) const {
+    const auto [handle, error] =
+        open_waiting(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    const Handle probe(handle, path);
+    if (handle != INVALID_HANDLE_VALUE || error == ERROR_FILE_NOT_FOUND) return;
+    WindowsOutputFile::fail_as_held_output(path, name, input_, error);
+  }
+
+  // Removes the new file of a killed run: opened sharing nothing, it is
+  // held by no run, and deleted through that handle. One that a run holds
+  // fails this one, as a second run.
+  static void remove_left_over(const std::string& path, const std::wstring& new_name) {
+    const auto [handle, error] =
+        open_waiting(new_name, DELETE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (error == ERROR_FILE_NOT_FOUND) return;
+      if (held_elsewhere(error)) throw Module1::file_failure(Module1::Problem::output_held, path);
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, message_of(error));
+    }
+    Handle left_over(handle, path);
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (SetFileInformationByHandle(left_over.get(), FileDispositionInfo, &disposition,
+                                   sizeof(disposition)) == 0) {
+      throw Module1::file_failure(Module1::Problem::no_new_file, path, message_of(GetLastError()));
+    }
+    left_over.close();
   }
 
   // Any access to a folder is denied without FILE_FLAG_BACKUP_SEMANTICS.
@@ -561,80 +657,17 @@ class WindowsHost final : public Host {
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw Module1::Failure(path + ": not a regular file");
+      throw Module1::file_failure(Module1::Problem::not_regular, path);
     }
     fail_with_error(path, error);
   }
 
-  // A data file that this run could not open may be standard error itself
-  // (cmd's `2>> data2.dat` holds it for writing; a file pending deletion is
-  // refused with ERROR_ACCESS_DENIED): it is known by its identity all the
-  // same, through an open that asks no access and so meets no share
-  // mode. One that is `held` by another handle, yet not even that open
-  // describes, may be any disk file; one that does not exist is none.
-  void remember_data_file_by_name(const std::wstring& name, bool held) {
-    const Handle file(
-        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr),
-        {});
-    if (file.get() != INVALID_HANDLE_VALUE) {
-      data_files_.push_back(identity_of(file.get()));
-    } else if (held) {
-      FileIdentity unknown;
-      unknown.described = false;
-      data_files_.push_back(unknown);
-    }
-  }
-
-  void remember_data_file(HANDLE handle, const FileIdentity& identity) {
-    data_handles_.push_back(handle);
-    data_files_.push_back(identity);
-  }
-
-  // Whether `handle` is, or may be, one of the data files this run opened:
-  // the value itself first, which needs no answer from the file system. In
-  // doubt, it is: the line is then kept, never written into a data file.
-  [[nodiscard]] bool is_data_file(HANDLE handle) const {
-    if (std::find(data_handles_.begin(), data_handles_.end(), handle) != data_handles_.end()) {
-      return true;
-    }
-    // FILE_TYPE_UNKNOWN is also what a failure returns.
-    const DWORD type = GetFileType(handle);
-    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return false;
-    const auto any_data_file = [&](auto may_be) {
-      return std::any_of(data_files_.begin(), data_files_.end(), may_be);
-    };
-    const FileIdentity identity = identity_of(handle);
-    if (identity.described) {
-      return any_data_file([&](const FileIdentity& data_file) {
-        return Module1::may_be_same_file(identity, data_file);
-      });
-    }
-    // A handle without FILE_READ_ATTRIBUTES is told by its 128-bit ID alone,
-    // which FileIdInfo gives without it (Wine also gives one for a standard
-    // handle made from a Unix descriptor, which the older call calls
-    // invalid; its volume serial is then 0, and the ID decides). Its path
-    // tells nothing: GetFinalPathNameByHandleW may give one name of the file
-    // in one form, and a data file's in another (FILE_NAME_OPENED keeps a
-    // short name and the case it was opened in), or another link's. Unequal
-    // IDs are taken to prove two files here, though a redirector may make
-    // them up: it would take a standard error without FILE_READ_ATTRIBUTES
-    // on such a volume, and refusing them all would cost every Wine run's
-    // `2>file` its cause line.
-    const FileId& id = identity.wide_id;
-    return any_data_file([&](const FileIdentity& data_file) {
-      const FileId& data_id = data_file.wide_id;
-      return !Module1::id_known(id) || !Module1::id_known(data_id) ||
-             (data_id.high == id.high && data_id.low == id.low &&
-              (id.volume == 0 || data_id.volume == id.volume));
-    });
-  }
-
   // The program's folder, once asked for, even where it has no UTF-8 name.
   std::wstring directory_;
-  // The data files opened so far, by handle value and by identity.
+  // The handles of the data files this run opened, which a launcher's stale
+  // standard error may hold, and data.dat's.
   std::vector<HANDLE> data_handles_;
-  std::vector<FileIdentity> data_files_;
+  HANDLE input_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

@@ -54,6 +54,10 @@ class Case:
     read_only_volume: bool = False        # the program folder mounted read-only (as root)
     writer: bool = False                  # another program appends records to data.dat all
                                           # through the run, without holding it
+    appended: bytes = b""                 # what the preloaded library's other program appends
+                                          # to data.dat
+    stderr_into: str = ""                 # standard error appended to this file of the folder
+    mode: Optional[int] = None            # data2.dat's permission bits afterwards
 
 
 def rec(*fields: str, enc: str = "cp932") -> bytes:
@@ -99,6 +103,27 @@ def _output_is_directory(folder: str) -> None:
 
 def _unwritable_folder(folder: str) -> None:
     os.chmod(folder, 0o555)
+
+
+def _writable_output_in_unwritable_folder(folder: str) -> None:
+    os.chmod(os.path.join(folder, "data2.dat"), 0o666)
+    os.chmod(folder, 0o555)
+
+
+def _output_mode(mode: int) -> Callable[[str], None]:
+    def arrange(folder: str) -> None:
+        os.chmod(os.path.join(folder, "data2.dat"), mode)
+    return arrange
+
+
+def _left_over_new_file(folder: str) -> None:
+    """What a run killed midway leaves: part of a record, in the new file's name."""
+    with open(os.path.join(folder, "data2.dat.renumber-new"), "wb") as f:
+        f.write(b'"A01","x","y","6"')
+
+
+def _third_link(folder: str) -> None:
+    os.link(os.path.join(folder, "data.dat"), os.path.join(folder, "log.txt"))
 
 
 def _fifo_input(folder: str) -> None:
@@ -260,6 +285,23 @@ CASES = [
     Case("a folder the user may not write in", crlf(GOOD), FAILED, ABSENT,
          arrange=_unwritable_folder, posix_only=True, unprivileged=True,
          stderr="data2.dat: Permission denied"),
+    Case("a folder where data2.dat may be written but no file made", crlf(GOOD), FAILED,
+         UNCHANGED, old_output=OLD_OUTPUT, arrange=_writable_output_in_unwritable_folder,
+         posix_only=True, unprivileged=True,
+         stderr="data2.dat: Permission denied; no new file could be made beside it to replace "
+                "it, so it was left as it was"),
+    Case("an old data2.dat keeps its permissions", crlf(GOOD), DONE, crlf(GOOD_OUT),
+         old_output=OLD_OUTPUT, arrange=_output_mode(0o640), posix_only=True, mode=0o640),
+    Case("the new file of a killed run is removed, never taken for output", crlf(GOOD), DONE,
+         crlf(GOOD_OUT), old_output=OLD_OUTPUT, arrange=_left_over_new_file),
+    # The cause line never goes into a data file, whatever standard error is.
+    Case("standard error appended to data.dat", crlf(GOOD, b""), FAILED, crlf(GOOD_OUT),
+         stderr_into="data.dat", posix_only=True),
+    Case("standard error appended to data2.dat, data.dat missing", None, FAILED, UNCHANGED,
+         old_output=OLD_OUTPUT, stderr_into="data2.dat", posix_only=True),
+    Case("standard error a third link of data.dat, on a volume whose IDs are made up",
+         crlf(GOOD, b""), FAILED, crlf(GOOD_OUT), arrange=_third_link, file_ids="per-name",
+         stderr_into="log.txt", posix_only=True),
     Case("a folder on a read-only volume", crlf(GOOD), FAILED, ABSENT, read_only_volume=True,
          stderr="data2.dat", os_message="data2.dat: Read-only file system"),
     # Writes and syncs that the device refuses.
@@ -268,41 +310,67 @@ CASES = [
          stderr="data.dat line 2: 3 fields; a record needs at least 5; the lines before it "
                 "could not all be written: "),
     Case("a bad record, then neither writing nor cutting back works", crlf(GOOD, THREE_FIELDS),
-         FAILED, NOT_CHECKED, faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5",
-                                      "RENUMBER_TRUNCATE_FROM": "2"},
+         FAILED, NOT_CHECKED, faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5"},
          stderr="; it may end inside a record"),
+    Case("data2.dat on a full disk", crlf(GOOD, GOOD), FAILED, WHOLE_RECORDS,
+         faults={"RENUMBER_WRITE_ERROR": str(28)}, stderr="data2.dat: ",
+         os_message="data2.dat: No space left on device"),
     Case("data2.dat's sync fails", crlf(GOOD), FAILED, WHOLE_RECORDS,
          faults={"RENUMBER_SYNC_ERROR": "5"}, stderr="; what was written may be incomplete"),
-    Case("data2.dat on a full disk", crlf(GOOD), FAILED, NOT_CHECKED,
-         arrange=_symlink("/dev/full", "data2.dat"), posix_only=True,
-         stderr="data2.dat: No space left on device"),
-    Case("data2.dat hard-linked to data.dat", crlf(GOOD), FAILED, NOT_CHECKED,
-         arrange=_hard_link, stderr="data2.dat: is the input file itself; not overwritten"),
-    Case("data2.dat a symbolic link to data.dat", crlf(GOOD), FAILED, NOT_CHECKED,
-         arrange=_symlink("data.dat", "data2.dat"), posix_only=True, stderr="data2.dat"),
+    # data2.dat is replaced by a rename: a link loses its name and nothing else.
+    Case("data2.dat a symbolic link to a device is itself replaced", crlf(GOOD), DONE,
+         crlf(GOOD_OUT), arrange=_symlink("/dev/full", "data2.dat"), posix_only=True),
+    Case("data2.dat hard-linked to data.dat is replaced", crlf(GOOD), DONE, crlf(GOOD_OUT),
+         arrange=_hard_link, posix_only=True),
+    # Windows refuses to replace a file open through another name: the one
+    # the program reads.
+    *[Case(f"data2.dat hard-linked to data.dat{held}", crlf(GOOD), FAILED, NOT_CHECKED,
+           arrange=_hard_link, windows_only=True, hold=hold,
+           stderr="data2.dat: is the input file itself; not overwritten")
+      for held, hold in (("", None), (", which a spreadsheet holds", Hold("data.dat")))],
+    Case("data2.dat a symbolic link to data.dat is replaced", crlf(GOOD), DONE, crlf(GOOD_OUT),
+         arrange=_symlink("data.dat", "data2.dat"), posix_only=True),
     # Network and virtual machine shares backed by Unix file systems: no IDs,
     # yet hard and symbolic links.
-    Case("data2.dat hard-linked to data.dat, on a volume without file IDs", crlf(GOOD), FAILED,
-         NOT_CHECKED, arrange=_hard_link, file_ids="none",
+    Case("data2.dat hard-linked to data.dat, on a volume without file IDs", crlf(GOOD), DONE,
+         crlf(GOOD_OUT), arrange=_hard_link, file_ids="none", posix_only=True),
+    Case("data2.dat hard-linked to data.dat, on a volume without file IDs, on Windows",
+         crlf(GOOD), FAILED, NOT_CHECKED, arrange=_hard_link, file_ids="none", windows_only=True,
          stderr="data2.dat: may be the input file itself"),
     Case("data2.dat a symbolic link to data.dat, on a volume without file IDs", crlf(GOOD),
-         FAILED, NOT_CHECKED, arrange=_symlink("data.dat", "data2.dat"), file_ids="none",
-         stderr="data2.dat: may be the input file itself"),
+         DONE, crlf(GOOD_OUT), arrange=_symlink("data.dat", "data2.dat"), file_ids="none",
+         posix_only=True),
     Case("an old data2.dat on a volume without file IDs is replaced", crlf(GOOD), DONE,
          crlf(GOOD_OUT), old_output=OLD_OUTPUT, file_ids="none"),
     # Redirectors that make IDs up: the VirtualBox shared folders give each
     # name an ID of its own and one link.
     Case("data2.dat hard-linked to data.dat, on a volume whose IDs are made up", crlf(GOOD),
-         FAILED, NOT_CHECKED, arrange=_hard_link, file_ids="per-name",
-         stderr="data2.dat: may be the input file itself"),
-    # Being written, data.dat differs from itself described a moment later:
-    # either cause is true, and data.dat keeps every record. A few runs, as
-    # it is a race.
+         DONE, crlf(GOOD_OUT), arrange=_hard_link, file_ids="per-name", posix_only=True),
+    Case("data2.dat hard-linked to data.dat, on a volume whose IDs are made up, on Windows",
+         crlf(GOOD), FAILED, NOT_CHECKED, arrange=_hard_link, file_ids="per-name",
+         windows_only=True, stderr="data2.dat: may be the input file itself"),
+    # Another program writing data.dat fails the run, and data.dat keeps
+    # every record, whatever data2.dat is a link to. A few runs, as it is a race.
     *[Case(f"data2.dat hard-linked to data.dat that another program appends to, on a volume "
            f"whose IDs are made up (run {run})", crlf(GOOD), FAILED, NOT_CHECKED,
            arrange=_hard_link, file_ids="per-name", writer=True,
-           stderr=("data.dat changed while it was read", "data2.dat: may be the input file itself"))
+           stderr=("data.dat changed while it was read", "data2.dat: may be the input file itself",
+                   "data2.dat: is the input file itself",
+                   "data2.dat: in use by another program or another run"))
       for run in (1, 2, 3)],
+    # Another program's moves that lost data.dat where data2.dat was emptied in place.
+    Case("another program writes data.dat just before its first read", crlf(GOOD), FAILED,
+         WHOLE_RECORDS, faults={"RENUMBER_OTHER_PROGRAM": "writes-before-read"},
+         appended=b'"w","x","y","5","z"\r\n', stderr="data.dat changed while it was read"),
+    Case("another program empties data.dat and restores it around each look at data2.dat",
+         crlf(GOOD, GOOD), DONE, NOT_CHECKED, arrange=_hard_link, file_ids="per-name",
+         faults={"RENUMBER_OTHER_PROGRAM": "truncates-around-descriptions"}, posix_only=True),
+    Case("another program empties data.dat and restores it around each look at data2.dat, "
+         "on Windows", crlf(GOOD, GOOD), FAILED, NOT_CHECKED, arrange=_hard_link,
+         file_ids="per-name", faults={"RENUMBER_OTHER_PROGRAM": "truncates-around-descriptions"},
+         windows_only=True,
+         stderr=("data2.dat: may be the input file itself",
+                 "data2.dat: in use by another program or another run")),
     Case("a first run on a volume whose IDs are made up", crlf(GOOD), DONE, crlf(GOOD_OUT),
          file_ids="per-name"),
     Case("an old data2.dat on a volume whose IDs are made up is replaced", crlf(GOOD), DONE,

@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
 from make_data import records  # noqa: E402  (the benchmark's realistic records)
 
 DECOY = b'"decoy","x","y","5","z"\r\n'
+NEW_OUTPUT = "data2.dat.renumber-new"  # written by the run, then put in data2.dat's place
 
 
 class CaseFolder:
@@ -45,7 +46,8 @@ class CaseFolder:
         if self.mounted:  # the folder bound onto itself, then made read-only
             subprocess.run(["mount", "--bind", self.app, self.app], check=True)
             subprocess.run(["mount", "-o", "remount,bind,ro", self.app], check=True)
-        self.appended = bytearray()  # what another program appended to data.dat during the run
+        # What another program appended to data.dat during the run.
+        self.appended = bytearray(case.appended)
         self.start = self.program
         if case.via_symlink:
             self.start = os.path.join(self.cwd, "linked-renumber")
@@ -92,7 +94,7 @@ def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
     causes = case.stderr if isinstance(case.stderr, tuple) else (case.stderr,)
     if case.stderr and not any(cause in stderr for cause in causes):
         problems.append(f"stderr {stderr!r} lacks {case.stderr!r}")
-    if case.notice == FAILED and "renumber: " not in stderr:
+    if case.notice == FAILED and not case.stderr_into and "renumber: " not in stderr:
         problems.append(f"no cause on stderr: {stderr!r}")
     if case.output is WHOLE_RECORDS:
         check_whole_records(folder.read("data2.dat") or b"",
@@ -111,6 +113,13 @@ def judge(case: Case, folder: CaseFolder, notice: str, status: int, stderr: str,
         problems.append("data.dat changed")
     if os.path.exists(os.path.join(folder.cwd, "data2.dat")):
         problems.append("wrote data2.dat in the working directory")
+    if os.path.lexists(os.path.join(folder.app, NEW_OUTPUT)):
+        problems.append("the new file was left beside data2.dat")
+    if case.mode is not None and os.stat(os.path.join(folder.app, "data2.dat")).st_mode & 0o7777 \
+            != case.mode:
+        problems.append(f"data2.dat's mode is not {case.mode:o}")
+    if case.stderr_into and b"renumber: " in (folder.read(case.stderr_into) or b""):
+        problems.append(f"the cause line went into {case.stderr_into}")
     return problems
 
 
@@ -151,7 +160,7 @@ class Holder:
         open(self._signal("started"), "wb").close()
         if not self.hold.appends:
             return []
-        if not stopped_once_written(run, os.path.join(self.folder, "data2.dat")):
+        if not stopped_once_written(run, os.path.join(self.folder, NEW_OUTPUT)):
             return ["the run ended before the holder could append"]
         open(self._signal("append"), "wb").close()
         self._wait_for("appended")

@@ -38,7 +38,10 @@ def run_once(program_dir: str, program: str, fault: str, probability: float, exp
         if output != expected:
             problems.append(f"completion with {len(output)} of {len(expected)} bytes or wrong bytes")
     elif done.returncode == 1:
-        if notice not in (FAILED, DONE + "\n" + FAILED, ""):
+        # Closing data2.dat, whole and in place, failed after the completion notice.
+        if notice == DONE and output != expected:
+            problems.append("exit 1 after the completion notice, without the correct data2.dat")
+        if notice not in (FAILED, DONE, ""):
             problems.append(f"exit 1 with notice {notice!r}")
         if not expected.startswith(output):
             problems.append(f"data2.dat ({len(output)} bytes) is not a prefix of the correct output")
@@ -63,7 +66,7 @@ PINNED = [
     # folders, which is rightly not a failure.
     ("data2.dat's sync fails", f"posix/io/sync/fdatasync,failinfo={errno.EIO}", {}, "", True,
      1, "data2.dat: Input/output error"),
-    ("the sync of a new data2.dat's folder fails", f"posix/io/sync/fsync,failinfo={errno.EIO}",
+    ("the sync of data2.dat's folder fails", f"posix/io/sync/fsync,failinfo={errno.EIO}",
      {}, "", False, 1, "Input/output error"),
     ("closing a duplicate of data2.dat reports a deferred error", None,
      {"RENUMBER_DUP_CLOSE_ERROR": str(errno.EIO)}, "", True, 1, "data2.dat: Input/output error"),
@@ -80,11 +83,8 @@ PINNED = [
      {"RENUMBER_WRITE_ERROR": str(errno.EIO)}, "", False, 1,
      SECOND_FAILURE, BAD_LINE),
     ("a bad record, then neither writing nor cutting back works", None,
-     {"RENUMBER_WRITE_ERROR": str(errno.EIO), "RENUMBER_TRUNCATE_ERROR": str(errno.EIO),
-      "RENUMBER_TRUNCATE_FROM": "2"}, "", False,
-     1, "data2.dat: Input/output error; it may end inside a record", BAD_LINE),
-    ("emptying the old data2.dat fails", None, {"RENUMBER_TRUNCATE_ERROR": str(errno.EIO)}, "", True,
-     1, "data2.dat: Input/output error"),
+     {"RENUMBER_WRITE_ERROR": str(errno.EIO), "RENUMBER_TRUNCATE_ERROR": str(errno.EIO)}, "",
+     False, 1, "data2.dat: Input/output error; it may end inside a record", BAD_LINE),
     ("closing data.dat fails", None, {"RENUMBER_CLOSE_ERROR": str(errno.EIO)}, "", True, 1,
      "data.dat: Input/output error"),
     # The failure comes after data2.dat was synced, so nothing trims what it gets.
@@ -93,7 +93,15 @@ PINNED = [
     ("data.dat cannot be switched to blocking reads", None,
      {"RENUMBER_SETFL_ERROR": str(errno.EIO)}, "", True, 1, "data.dat: Input/output error"),
     ("a bad second line of a large data.dat", None, {}, "", False, 1, "line 2: 3 fields", 2),
+    # Killed at chosen points (status -9): the old data2.dat stays whole until
+    # the new one takes its place; the next row's run removes the new file left.
+    ("killed while it writes", None, {"RENUMBER_KILL_AT": "write"}, "", True, -9, ""),
+    ("killed before its sync", None, {"RENUMBER_KILL_AT": "sync"}, "", True, -9, ""),
+    ("a run after a killed one", None, {}, "", True, 0, ""),
+    ("killed before the rename", None, {"RENUMBER_KILL_AT": "rename"}, "", True, -9, ""),
+    ("killed after the rename", None, {"RENUMBER_KILL_AT": "renamed"}, "", True, -9, ""),
 ]
+KILLED = -9
 
 
 def pinned_faults(folder: str, program: str, interpose: str, data: bytes, expected: bytes):
@@ -103,6 +111,7 @@ def pinned_faults(folder: str, program: str, interpose: str, data: bytes, expect
     results = []
     output_path = os.path.join(folder, "data2.dat")
     for name, fault, env, redirections, existing, status, cause, *bad_line in PINNED:
+        left_over = os.path.exists(output_path + ".renumber-new")
         if os.path.exists(output_path):
             os.remove(output_path)
         if existing:
@@ -129,6 +138,15 @@ def pinned_faults(folder: str, program: str, interpose: str, data: bytes, expect
             problems.append("completed without the correct data2.dat")
         if status == 1 and output != OLD_OUTPUT and not expected.startswith(output or b""):
             problems.append("data2.dat is neither left alone nor a prefix of the correct output")
+        # The rename is the only moment data2.dat changes.
+        killed_before = status == KILLED and env["RENUMBER_KILL_AT"] != "renamed"
+        if status == KILLED and output != (OLD_OUTPUT if killed_before else expected):
+            problems.append("the killed run left data2.dat neither whole and old nor whole and new")
+        if killed_before != os.path.exists(output_path + ".renumber-new"):
+            problems.append("a new file left by a run that was not killed before its rename, "
+                            "or none by one that was")
+        if name == "a run after a killed one" and not left_over:
+            problems.append("no run was killed before it")
         # Blocks reserved for the whole output are given back, unless it cannot be cut.
         held = os.stat(output_path).st_blocks * 512 if output is not None else 0
         if "RENUMBER_TRUNCATE_ERROR" not in env and held > len(output or b"") + (1 << 20):

@@ -16,7 +16,7 @@ import time
 import reference
 from cases import DONE, FAILED
 from desktop import headless, require
-from harness import (can_mount, check_kept_after_full_disk, check_whole_records,
+from harness import (NEW_OUTPUT, can_mount, check_kept_after_full_disk, check_whole_records,
                      disk_filling_midway, realistic_data, report, stopped_once_written)
 
 ENV = headless()  # the terminal notice
@@ -87,22 +87,25 @@ def closed_standard_streams(program):
 
 def two_runs_at_once(program, data, expected):
     """The second run, started while the first writes, is refused and leaves
-    the first run's data2.dat alone; a run after both is unaffected."""
+    the first run's new file and the old data2.dat alone; a run after both
+    is unaffected."""
     problems = []
     folder = Folder(program, data)
+    folder.write("data2.dat", b"old\r\n")
     try:
         first = folder.start()
-        if not stopped_once_written(first, folder.file("data2.dat")):
+        if not stopped_once_written(first, folder.file(NEW_OUTPUT)):
             first.kill()
             return ["the first run ended before it could be stopped"]
-        written = folder.read("data2.dat")
+        written = folder.read(NEW_OUTPUT)
         status, notice, cause = folder.run()
         expect(problems, "second run: exit status", status, 1)
         expect(problems, "second run: notice", notice, FAILED + "\n")
         if "data2.dat: in use by another program or another run" not in cause or cause.count("\n") != 1:
             problems.append(f"second run: cause {cause!r}")
-        if not folder.read("data2.dat").startswith(written):
-            problems.append("the second run changed the first run's data2.dat")
+        if not folder.read(NEW_OUTPUT).startswith(written) or \
+                folder.read("data2.dat") != b"old\r\n":
+            problems.append("the second run changed the first run's new file or data2.dat")
         first.send_signal(signal.SIGCONT)
         stdout, _ = first.communicate(timeout=120)
         expect(problems, "first run: exit status", first.returncode, 0)
@@ -153,7 +156,7 @@ def changed_while_read(program, data):
         os.utime(folder.file("data.dat"), ns=(0, second + 10**9 - 1))
         try:
             run = folder.start()
-            if not stopped_once_written(run, folder.file("data2.dat")):
+            if not stopped_once_written(run, folder.file(NEW_OUTPUT)):
                 run.kill()
                 problems.append(f"{name}: the run ended before it could be stopped")
                 continue
@@ -191,8 +194,9 @@ def full_disk(program):
 
 
 def synced_before_the_notice(program):
-    """The program's system calls, traced: data2.dat and, when this run
-    created it, its folder are synced before the notice is printed."""
+    """The program's system calls, traced: the new file is synced, put in
+    data2.dat's place and the folder synced, in that order, before the
+    notice is printed, whether there was a data2.dat or not."""
     problems = []
     for created in (True, False):
         folder = Folder(program, b'"a","b","c","5","e"\r\n')
@@ -202,22 +206,20 @@ def synced_before_the_notice(program):
             trace = folder.file("trace")
             # LeakSanitizer cannot run under ptrace; the sanitized build runs without it here.
             subprocess.run(["strace", "-f", "-y", "-o", trace, "-e",
-                            "trace=fdatasync,fsync,write", folder.program], cwd="/",
+                            "trace=fdatasync,fsync,rename,write", folder.program], cwd="/",
                            env=dict(ENV, ASAN_OPTIONS="detect_leaks=0"),
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=True)
             calls = open(trace, encoding="utf-8", errors="replace").read().splitlines()
-            order = [i for i, call in enumerate(calls) if "fdatasync(" in call and
-                     "data2.dat>" in call]
-            directory = [i for i, call in enumerate(calls) if "fsync(" in call and
-                         f"<{folder.path}>" in call]
-            notice = [i for i, call in enumerate(calls) if "write(1" in call]
+
+            def found(*parts):
+                return [i for i, call in enumerate(calls) if all(part in call for part in parts)]
+            order = [found("fdatasync(", f"{NEW_OUTPUT}>"), found("rename(", NEW_OUTPUT),
+                     found("fsync(", f"<{folder.path}>"), found("write(1")]
             label = "created" if created else "existing"
-            if len(order) != 1 or len(notice) != 1 or order[0] > notice[0]:
-                problems.append(f"{label} data2.dat: no fdatasync before the notice: {calls}")
-            if created and (len(directory) != 1 or directory[0] > notice[0]):
-                problems.append(f"created data2.dat: folder not synced before the notice: {calls}")
-            if not created and directory:
-                problems.append(f"existing data2.dat: folder synced needlessly: {calls}")
+            if any(len(step) != 1 for step in order) or \
+                    [step[0] for step in order] != sorted(step[0] for step in order):
+                problems.append(f"{label} data2.dat: not synced, renamed, folder synced and "
+                                f"then the notice: {calls}")
         finally:
             folder.remove()
     return problems

@@ -34,11 +34,14 @@ def run_case(case, program, interpose, printed):
         if case.file_ids or case.faults:  # ahead of a sanitizer's runtime, where there is one
             env.update(case.faults or {}, LD_PRELOAD=interpose, RENUMBER_FILE_IDS=case.file_ids,
                        ASAN_OPTIONS=env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
-        with holding as holder:
+        into = open(os.path.join(folder.app, case.stderr_into), "ab") if case.stderr_into \
+            else contextlib.nullcontext(subprocess.PIPE)
+        with holding as holder, into as err:
             run = subprocess.Popen(command, cwd=folder.cwd, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                                   stdout=subprocess.PIPE, stderr=err, env=env)
             problems = holder.started(run) if holder else []
             stdout, stderr = run.communicate(timeout=60)
+        stderr = stderr or b""
         printed += printed_causes(stderr)
         stdout, stderr = stdout.decode("utf-8", "replace"), stderr.decode("utf-8", "replace")
         if not stdout.endswith("\n") or stdout.count("\n") != 1:

@@ -338,15 +338,19 @@ def cause_line_row(screen, prefix, program, interpose, folder_name, data, comman
 def stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program, interpose):
     """`wine renumber.exe 2>>data.dat` from a Unix shell: Wine's handle for that
     standard error fails GetFileInformationByHandle but answers FileIdInfo,
-    which tells it for data.dat; on a volume without file IDs nothing tells
-    it from data.dat, and it is taken for it. The cause line stays out."""
+    FileBasicInfo and FileStandardInfo, which tell it for data.dat; on a
+    volume without file IDs, or one that makes them up per name (standard
+    error then a third hard link of data.dat), its size and times tell it.
+    The cause line stays out."""
     problems = []
-    for file_ids in ("", "none"):
+    for file_ids, name in (("", "data.dat"), ("none", "data.dat"), ("per-name", "log.txt")):
         folder = WineFolder(program, BLANK_SECOND_LINE)
+        if name != "data.dat":
+            os.link(os.path.join(folder.path, "data.dat"), os.path.join(folder.path, name))
         env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_FILE_IDS=file_ids) if file_ids \
             else prefix.env
         try:
-            with open(os.path.join(folder.path, "data.dat"), "ab") as err:
+            with open(os.path.join(folder.path, name), "ab") as err:
                 run = subprocess.Popen([wine_command(), folder.program], cwd="/", env=env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=err)
@@ -354,7 +358,8 @@ def stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program, interpo
             with open(os.path.join(folder.path, "data.dat"), "rb") as data:
                 kept = data.read()
             if kept != BLANK_SECOND_LINE:
-                problems.append(f"file IDs {file_ids or 'real'}: data.dat ends in {kept[-60:]!r}")
+                problems.append(f"file IDs {file_ids or 'real'}, standard error {name}: data.dat "
+                                f"ends in {kept[-60:]!r}")
         finally:
             shutil.rmtree(folder.path, ignore_errors=True)
     return problems

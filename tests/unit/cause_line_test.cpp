@@ -1,5 +1,5 @@
 #include "cause_line.h"
-#include "host/code_page.h"
+#include "code_page.h"
 #include "look_alikes.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "causes.h"
 #include "file_identity.h"
-#include "output_guard.h"
 
 namespace {
 
@@ -50,11 +50,12 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
        false},
       {"one file, its 128-bit ID asked once only",
        with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42}), id(7, 0, 42, "/v/data.dat"), true},
-      {"other files, 128-bit IDs asked", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+      {"other files, 128-bit IDs asked", with_wide_id(id(7, 0, 42, "/a", 1, {1, 1}), {70, 5, 42}),
        with_wide_id(id(7, 0, 43, "/b"), {70, 5, 43}), false},
       {"equal 128-bit IDs, other indexes", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
        with_wide_id(id(7, 0, 43, "/b"), {70, 5, 42}), true},
-      {"other 128-bit IDs, equal indexes (ReFS)", with_wide_id(id(7, 0, 42, "/a"), {70, 5, 42}),
+      {"other 128-bit IDs, equal indexes (ReFS)",
+       with_wide_id(id(7, 0, 42, "/a", 1, {1, 1}), {70, 5, 42}),
        with_wide_id(id(7, 0, 42, "/b"), {70, 5, 43}), false},
       {"ID 0, same path (a symbolic link)", file, id(7, 0, 0, "/v/data.dat"), true},
       {"ID 0, other path", file, id(7, 0, 0, "/v/data2.dat"), false},
@@ -76,29 +77,45 @@ TEST(MayBeSameFile, EqualIdsProveOneFileAndNothingProvesTwo) {
       {"no IDs, no paths, other volume", no_id, id(8, 0, 0, "", 1, content, 900), false},
       {"no IDs, no paths, one byte and the same times", id(7, 0, 0, "", 1, {1, 1000}, 900),
        id(7, 0, 0, "", 1, {1, 1000}, 900), true},
+      // Where the cause line would be appended, an empty file is no less one.
       {"no IDs, no paths, both empty", id(7, 0, 0, "", 1, {0, 1000}, 900),
-       id(7, 0, 0, "", 1, {0, 1000}, 900), false},
+       id(7, 0, 0, "", 1, {0, 1000}, 900), true},
+      // A handle that only FileIdInfo and the newer calls describe: no
+      // 64-bit ID, made-up 128-bit ones; the volume of those decides.
+      {"made-up 128-bit IDs, one size and the same times",
+       with_wide_id(id(0, 0, 0, "", 1, content, 900), {70, 5, 43}), with_wide_id(file, {70, 5, 42}),
+       true},
+      {"made-up 128-bit IDs on other volumes",
+       with_wide_id(id(8, 0, 0, "", 1, content, 900), {71, 5, 43}), with_wide_id(file, {70, 5, 42}),
+       false},
+      // Wine: a standard handle made from a Unix descriptor, its ID without a volume.
+      {"equal 128-bit IDs, one without its volume",
+       with_wide_id(id(0, 0, 0, "", 1, {1, 1}, 1), {0, 5, 42}), with_wide_id(file, {70, 5, 42}),
+       true},
       {"the candidate not described", undescribed(id(7, 0, 43, "/b")), file, true},
       {"the known file not described", id(7, 0, 43, "/b"), undescribed(file), true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Module1::may_be_same_file(c.candidate, c.known), c.same) << c.name;
   }
-  // Only equal IDs say that data2.dat is data.dat; anything else, that it may be.
-  EXPECT_STREQ(Module1::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file),
-               Module1::kOutputIsInput);
-  EXPECT_STREQ(Module1::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
-               Module1::kOutputMayBeInput);
-  EXPECT_STREQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
-               Module1::kOutputMayBeInput);
+  // Only equal IDs say that data2.dat is data.dat; anything else, that it
+  // may be; another file is held by another program.
+  EXPECT_EQ(Module1::refusal_as_input(id(8, 0, 43, "/w/data2.dat"), file),
+            Module1::Problem::output_held);
+  EXPECT_EQ(Module1::refusal_as_input(id(7, 0, 42, "/v/data2.dat"), file),
+            Module1::Problem::is_input);
+  EXPECT_EQ(Module1::refusal_as_input(id(7, 0, 43, "/v/data.dat"), file),
+            Module1::Problem::may_be_input);
+  EXPECT_EQ(Module1::refusal_as_input(undescribed(id(7, 0, 42, "/v/data2.dat")), file),
+            Module1::Problem::may_be_input);
   // Equal 64-bit indexes that need not be unique (Windows, ReFS) prove nothing, even where one
   // file gives a 128-bit ID; 128-bit IDs of both do.
-  EXPECT_STREQ(Module1::refusal_as_input(
-                   index_not_unique(with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})), file),
-               Module1::kOutputMayBeInput);
-  EXPECT_STREQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
-                                         with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
-               Module1::kOutputIsInput);
+  EXPECT_EQ(Module1::refusal_as_input(
+                index_not_unique(with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})), file),
+            Module1::Problem::may_be_input);
+  EXPECT_EQ(Module1::refusal_as_input(index_not_unique(with_wide_id(file, {70, 5, 42})),
+                                      with_wide_id(id(7, 0, 42, "/v/data2.dat"), {70, 5, 42})),
+            Module1::Problem::is_input);
 }
 
 }  // namespace

@@ -192,10 +192,6 @@ class LimitedOutput final : public host::OutputFile {
  public:
   explicit LimitedOutput(std::size_t space) : space_(space) {}
 
-  [[nodiscard]] host::FileIdentity identity() const override { return {}; }
-  [[nodiscard]] bool read_only() const override { return false; }
-  void empty(std::uint64_t /*expected_size*/) override { content.clear(); }
-
   void write(const char* data, std::size_t size) override {
     ++writes;
     const std::size_t room = space_ - content.size();
@@ -205,6 +201,7 @@ class LimitedOutput final : public host::OutputFile {
   [[nodiscard]] std::uint64_t size() const override { return content.size(); }
   void cut_back(std::uint64_t size) override { content.resize(size); }
   void flush() override { ++flushes; }
+  void put_in_place() override {}
   void close() override {}
 
   std::string content;

@@ -1,8 +1,10 @@
 #include "memory_host.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
+#include "causes.h"
 #include "failure.h"
 
 namespace {
@@ -30,9 +32,7 @@ class MemoryInputFile final : public host::InputFile {
     return count;
   }
   void close() override { host_.record("close " + file_name(path_)); }
-  [[nodiscard]] host::FileIdentity identity() const override {
-    return {{1, 0, 1}, {}, path_, 1, state(), 0, true};
-  }
+  [[nodiscard]] host::FileIdentity identity() const override { return host_.described(path_); }
   [[nodiscard]] host::FileState state() const override {
     if (host_.input_state_stale) return at_open_;
     return {host_.files.at(path_).size(), host_.input_modifications};
@@ -45,14 +45,20 @@ class MemoryInputFile final : public host::InputFile {
   host::FileState at_open_{host_.files.at(path_).size(), host_.input_modifications};
 };
 
+// The new file beside data2.dat, put in its place by a rename.
 class MemoryOutputFile final : public host::OutputFile {
  public:
-  MemoryOutputFile(MemoryHost& host, std::string path) : host_(host), path_(std::move(path)) {}
+  MemoryOutputFile(MemoryHost& host, std::string path) : host_(host), path_(std::move(path)) {
+    host_.files[MemoryHost::kNewOutput];
+  }
+  MemoryOutputFile(const MemoryOutputFile&) = delete;
+  MemoryOutputFile& operator=(const MemoryOutputFile&) = delete;
+  ~MemoryOutputFile() override { host_.files.erase(MemoryHost::kNewOutput); }
 
   // The part of a write that fits is stored, and reported unless the host
   // says that failed writes report nothing.
   void write(const char* data, std::size_t size) override {
-    std::string& content = host_.files[path_];
+    std::string& content = host_.files.at(MemoryHost::kNewOutput);
     if (host_.disk_space && content.size() + size > *host_.disk_space) {
       const std::size_t part = *host_.disk_space - content.size();
       content.append(data, part);
@@ -62,41 +68,23 @@ class MemoryOutputFile final : public host::OutputFile {
     content.append(data, size);
     reported_ += size;
   }
-  [[nodiscard]] host::FileIdentity identity() const override {
-    const std::string input = MemoryHost::kInput;
-    const host::FileState input_state{
-        host_.files.contains(input) ? host_.files.at(input).size() : 0, host_.input_modifications};
-    host::FileIdentity identity{{1, 0, 2}, {}, path_, 1, {host_.files[path_].size(), 0}, 0, true};
-    switch (host_.output_is) {
-      case MemoryHost::Output::other:
-        break;
-      case MemoryHost::Output::is_input:
-        identity = {{1, 0, 1}, {}, path_, 2, input_state, 0, true};
-        break;
-      case MemoryHost::Output::may_be_input:
-        identity.state = input_state;
-        break;
-      case MemoryHost::Output::undescribed:
-        identity.described = false;
-        break;
-    }
-    if (host_.input_appended_while_output_described) {
-      host_.files.at(input) += "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-      ++host_.input_modifications;
-    }
-    return identity;
-  }
-  [[nodiscard]] bool read_only() const override { return host_.output_read_only; }
-  void empty(std::uint64_t /*expected_size*/) override { host_.files.at(path_).clear(); }
   [[nodiscard]] std::uint64_t size() const override { return reported_; }
   void cut_back(std::uint64_t size) override {
     if (host_.cut_back_fails) throw Module1::Failure(path_ + ": Input/output error");
-    host_.files.at(path_).resize(static_cast<std::size_t>(size));
+    host_.files.at(MemoryHost::kNewOutput).resize(static_cast<std::size_t>(size));
     reported_ = size;
   }
   void flush() override {
-    host_.record("flush " + file_name(path_));
+    host_.record("flush data2.dat");
     if (host_.flush_fails) throw Module1::Failure(path_ + ": Input/output error");
+  }
+  void put_in_place() override {
+    host_.record("put data2.dat in place");
+    if (host_.put_in_place_refused) {
+      throw Module1::file_failure(*host_.put_in_place_refused, path_, "Permission denied");
+    }
+    host_.files[path_] = std::move(host_.files.at(MemoryHost::kNewOutput));
+    host_.files.erase(MemoryHost::kNewOutput);
   }
   void close() override {
     host_.record("close " + file_name(path_));
@@ -112,21 +100,52 @@ class MemoryOutputFile final : public host::OutputFile {
 }  // namespace
 
 std::unique_ptr<host::InputFile> MemoryHost::open_input(const std::string& path) {
-  if (!files.contains(path)) throw Module1::Failure(path + ": No such file or directory");
+  if (input_refused) throw Module1::file_failure(*input_refused, path, "Permission denied");
+  if (!files.contains(path)) {
+    throw Module1::file_failure(Module1::Problem::missing, path, "No such file or directory");
+  }
   record("open " + file_name(path));
   return std::make_unique<MemoryInputFile>(*this, path);
 }
 
-std::unique_ptr<host::OutputFile> MemoryHost::open_output(const std::string& path) {
-  if (output_not_creatable) throw Module1::Failure(path + ": Permission denied");
-  record("open " + file_name(path));
-  files[path];  // created where there was none, emptied by the run alone
+std::unique_ptr<host::OutputFile> MemoryHost::open_output(const std::string& path,
+                                                          std::uint64_t /*expected_size*/) {
+  if (output_refused) throw Module1::file_failure(*output_refused, path, "Permission denied");
+  record("open data2.dat");
   return std::make_unique<MemoryOutputFile>(*this, path);
+}
+
+// Every file has an ID of its own, its path's place among the files; a
+// standard error of made-up ID shows another ID and one link.
+host::FileIdentity MemoryHost::described(const std::string& path) const {
+  const auto found = files.find(path);
+  const auto id = static_cast<std::uint64_t>(1 + std::distance(files.begin(), found));
+  const host::FileState state{found->second.size(), path == kInput ? input_modifications : 0};
+  return {{1, 0, id}, {}, path, 1, state, 0, true};
+}
+
+std::optional<host::FileIdentity> MemoryHost::identity_of(const std::string& path) {
+  if (!files.contains(path)) return std::nullopt;
+  return described(path);
+}
+
+std::optional<host::FileIdentity> MemoryHost::diagnostic_file() {
+  if (!standard_error || !files.contains(*standard_error)) return std::nullopt;
+  host::FileIdentity identity = described(*standard_error);
+  if (ids_made_up) {
+    identity.id.low += 1000;
+    identity.final_path = "/mem/log.txt";
+  }
+  return identity;
 }
 
 void MemoryHost::show_notice(std::string_view text) { record("notice " + std::string(text)); }
 
-void MemoryHost::report_cause(std::string_view cause) { causes.emplace_back(cause); }
+// A standard error that is a file gets the line too.
+void MemoryHost::report_cause(std::string_view cause) {
+  causes.emplace_back(cause);
+  if (standard_error) files[*standard_error] += "renumber: " + std::string(cause) + "\n";
+}
 
 std::vector<std::string> MemoryHost::notices() const {
   std::vector<std::string> shown;

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "causes.h"
 #include "line_reader.h"
 #include "memory_host.h"
-#include "output_guard.h"
 
 namespace {
 
@@ -56,10 +56,12 @@ TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
             "\"A01\",\"x\",\"y\",\"1\",\"z\"\r\n"
             "\"A02\",\"x\n\",\"y\",\"1\",\"z\"\r\n"
             "\"A03\",\"\x83\x5C\",\"\x95\x5C\",\"18\",\"z\"\r\n");
-  // Output on the device, input closed, notice shown, and only then the output closed.
-  EXPECT_EQ(host.events,
-            (std::vector<std::string>{"open data.dat", "open data2.dat", "flush data2.dat",
-                                      "close data.dat", kDone, "close data2.dat"}));
+  // Output on the device and in data2.dat's place, input closed, notice
+  // shown, and only then the output closed.
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open data.dat", "open data2.dat",
+                                                   "flush data2.dat", "put data2.dat in place",
+                                                   "close data.dat", kDone, "close data2.dat"}));
+  EXPECT_FALSE(host.files.contains(MemoryHost::kNewOutput));
   EXPECT_TRUE(host.causes.empty());
 }
 
@@ -366,8 +368,9 @@ TEST(RunConversion, IoFailuresNeverEndInTheCompletionNotice) {
     std::string cause;
   };
   const std::vector<Case> cases = {
-      {"output not creatable", [](MemoryHost& h) { h.output_not_creatable = true; },
-       "/mem/data2.dat: Permission denied"},
+      {"output not creatable",
+       [](MemoryHost& h) { h.output_refused = Module1::Problem::no_new_file; },
+       std::string("/mem/data2.dat: Permission denied") + Module1::kNoNewFileBeside},
       {"read error", [](MemoryHost& h) { h.read_fails_after = 30; },
        "/mem/data.dat: Input/output error"},
       {"disk full", [](MemoryHost& h) { h.disk_space = 30; },
@@ -471,34 +474,78 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
   EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data.dat changed while it was read"});
 }
 
-TEST(RunConversion, AnOutputThatIsOrMayBeTheInputOrIsReadOnlyIsNeverEmptied) {
+TEST(RunConversion, EveryProblemOfTheDataFilesIsWordedAndKeepsTheOldOutputWhole) {
+  using Module1::Problem;
   const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-  using Output = MemoryHost::Output;
-  struct Case {
-    Output output_is;
-    bool read_only, appended;
-    std::string cause;
+  const std::vector<std::pair<Problem, std::string>> words = {
+      {Problem::system, "Permission denied"},
+      {Problem::missing, "Permission denied"},
+      {Problem::input_held, "in use by another program"},
+      {Problem::output_held, "in use by another program or another run"},
+      {Problem::read_only, "read-only file; not overwritten"},
+      {Problem::not_regular, "not a regular file"},
+      {Problem::is_input, "is the input file itself; not overwritten"},
+      {Problem::may_be_input,
+       "may be the input file itself, and the system cannot tell whether it is; not overwritten"},
+      {Problem::no_new_file,
+       "Permission denied; no new file could be made beside it to replace it, so it was left as "
+       "it was"},
   };
-  const std::string refused = "/mem/data2.dat: ";
+  // Where each is found: opening data.dat, making the new output, putting it
+  // in data2.dat's place.
+  for (int where = 0; where < 3; ++where) {
+    for (const auto& [problem, worded] : words) {
+      MemoryHost host = host_with_input(input);
+      host.files[MemoryHost::kOutput] = "old content";
+      (where == 0   ? host.input_refused
+       : where == 1 ? host.output_refused
+                    : host.put_in_place_refused) = problem;
+      EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << worded;
+      EXPECT_EQ(output_of(host), "old content") << worded;
+      const std::string file = where == 0 ? "/mem/data.dat: " : "/mem/data2.dat: ";
+      EXPECT_EQ(host.causes, std::vector<std::string>{file + worded}) << where;
+      EXPECT_FALSE(host.files.contains(MemoryHost::kNewOutput)) << worded;
+    }
+  }
+  // What the device holds is unknown: not put in place.
+  MemoryHost host = host_with_input(input);
+  host.files[MemoryHost::kOutput] = "old content";
+  host.flush_fails = true;
+  EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
+  EXPECT_EQ(output_of(host), "old content");
+}
+
+TEST(RunConversion, TheCauseLineNeverGoesIntoADataFile) {
+  const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\r\n";
+  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  const std::string line = "renumber: data.dat line 2: 0 fields; a record needs at least 5\n";
+  struct Case {
+    const char* standard_error;
+    bool ids_made_up, input_missing, written;
+  };
   const std::vector<Case> cases = {
-      {Output::is_input, false, false, refused + Module1::kOutputIsInput},
-      {Output::may_be_input, false, false, refused + Module1::kOutputMayBeInput},
-      {Output::undescribed, false, false, refused + Module1::kOutputMayBeInput},
-      {Output::other, true, false, refused + host::kOutputReadOnly},
-      {Output::is_input, true, false, refused + Module1::kOutputIsInput},
-      // Appended to between two descriptions, one file would look like two.
-      {Output::may_be_input, false, true, "/mem/data.dat changed while it was read"},
-      {Output::other, false, true, "/mem/data.dat changed while it was read"},
+      {MemoryHost::kInput, false, false, false}, {MemoryHost::kOutput, false, false, false},
+      {MemoryHost::kOutput, false, true, false},  // data2.dat known by name alone
+      {MemoryHost::kInput, true, false, false},   // its size and times tell
+      {"/mem/log.txt", false, false, true},
   };
   for (const Case& c : cases) {
-    MemoryHost host = host_with_input(input);
-    host.files[MemoryHost::kOutput] = "old content";
-    host.output_is = c.output_is;
-    host.output_read_only = c.read_only;
-    host.input_appended_while_output_described = c.appended;
-    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << c.cause;
-    EXPECT_EQ(output_of(host), "old content") << c.cause;
-    EXPECT_EQ(host.causes, std::vector<std::string>{c.cause});
+    MemoryHost host;
+    if (!c.input_missing) host.files[MemoryHost::kInput] = input;
+    host.files[MemoryHost::kOutput] = "old\r\n";
+    host.files[c.standard_error];
+    host.standard_error = c.standard_error;
+    host.ids_made_up = c.ids_made_up;
+    EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
+    EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)});
+    EXPECT_EQ(host.causes.size(), c.written ? 1U : 0U) << c.standard_error;
+    if (!c.input_missing) {
+      EXPECT_EQ(host.files.at(MemoryHost::kInput), input);
+    }
+    EXPECT_EQ(output_of(host), c.input_missing ? "old\r\n" : converted) << c.standard_error;
+    if (c.written) {
+      EXPECT_EQ(host.files.at(c.standard_error), line);
+    }
   }
 }
 
@@ -522,12 +569,12 @@ TEST(RunConversion, AfterAFullDiskTheOutputHoldsWholeRecordsOnly) {
   }
 }
 
-TEST(RunConversion, OutputCloseErrorAfterTheNoticeStillFailsTheRun) {
+TEST(RunConversion, AnOutputCloseErrorAfterTheNoticeIsSaidOnStandardErrorAlone) {
   MemoryHost host = host_with_input(R"("a","b","c","5","e")");
   host.output_close_fails = true;
   EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
-  EXPECT_EQ(host.notices(), (std::vector<std::string>{std::string(kCompletionNotice),
-                                                      std::string(kFailureNotice)}));
+  EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kCompletionNotice)});
+  EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data2.dat: Input/output error"});
   EXPECT_EQ(output_of(host), "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n");
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -11,7 +12,8 @@
 // The platform seam: everything the conversion needs from the operating
 // system, and nothing more. Each platform implements it in one file; tests use
 // an in-memory implementation. Every operation that fails throws
-// Module1::Failure with the real cause in its text.
+// Module1::Failure with the real cause in its text; what a platform finds of
+// the data files is worded in one place, Module1::file_failure.
 namespace host {
 
 // What the system says of a file's content: when the content changes, so does
@@ -34,7 +36,8 @@ struct FileId {
 };
 
 // Which file an open file is, so that two paths naming one file (through a
-// hard or symbolic link) are recognised as the same.
+// hard or symbolic link) are recognised as the same: standard error and a
+// data file, or a data2.dat that the system refuses to replace and data.dat.
 struct FileIdentity {
   // The ID in each form the system gives, each compared only with its like:
   // the 64-bit index with the 32-bit volume serial (Linux: the inode and the
@@ -56,14 +59,7 @@ struct FileIdentity {
   // Whether equal 64-bit IDs prove one file. Not on Windows: the index of a
   // ReFS file need not be unique, and only the 128-bit ID proves it there.
   bool id_unique = true;
-
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
-
-// The causes that every platform words the same, after the file's path.
-inline constexpr const char* kInputInUse = "in use by another program";
-inline constexpr const char* kOutputInUse = "in use by another program or another run";
-inline constexpr const char* kOutputReadOnly = "read-only file; not overwritten";
 
 // How long a file that another program holds is waited for, by the clock,
 // and how often it is tried meanwhile: virus scanners, indexers, backup and
@@ -82,6 +78,11 @@ bool still_held_after_waiting(Attempt held_now) {
   }
   return false;
 }
+
+// What the name of the new file that replaces an output adds to that
+// output's name: one that no user would give a file, since a file of that
+// name is taken for one that a killed run left, and removed.
+inline constexpr const char* kNewFileSuffix = ".renumber-new";
 
 // Largest piece handed to one read or write call: older Windows versions
 // fail writes of more than 64 MB to network shares.
@@ -102,19 +103,14 @@ class InputFile {
   [[nodiscard]] virtual FileState state() const = 0;
 };
 
-// A file opened for writing bytes, held for this run alone until it is
-// closed, and left as it was until it is emptied.
+// A new file that will take the place of an output file: written, made
+// durable, then put in that file's place by one replacing rename, so that the
+// file it replaces is never emptied or written, whatever it is a link to. It
+// is held for this run alone until it is closed; one that is never put in
+// place is removed.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-
-  // Which file this is, as the system describes it now.
-  [[nodiscard]] virtual FileIdentity identity() const = 0;
-  // Whether the file is marked read-only (a device never is).
-  [[nodiscard]] virtual bool read_only() const = 0;
-  // Empties the file, which is then written with about `expected_size`
-  // bytes; a device or pipe has nothing to empty.
-  virtual void empty(std::uint64_t expected_size) = 0;
 
   // Writes all `size` bytes or throws. A write that throws may have written
   // any part of them, whatever the system reported: a file system may store
@@ -130,6 +126,10 @@ class OutputFile {
   // Makes sure that everything written so far is on the storage device, and
   // reports any error the system deferred.
   virtual void flush() = 0;
+  // Puts the file in the place of the output it was opened for, replacing
+  // whatever has that name, and returns once the change is on the storage
+  // device. Only a flushed file is put in place.
+  virtual void put_in_place() = 0;
   virtual void close() = 0;
 };
 
@@ -145,15 +145,24 @@ class Host {
 
   // Opens an existing regular file for reading.
   virtual std::unique_ptr<InputFile> open_input(const std::string& path) = 0;
-  // Opens a file for writing, creating it where there is none, and holds it
-  // for this run alone until it is closed; empties nothing. Refuses a file
-  // that another run holds, and one that write access is denied to for being
-  // read-only.
-  virtual std::unique_ptr<OutputFile> open_output(const std::string& path) = 0;
+  // Creates the new file that is to replace the file at `path`, beside it,
+  // never over an existing one, and holds it for this run alone; a new file
+  // that a killed run left there is removed first. Touches nothing at
+  // `path`, and refuses where that is a folder, a read-only file, or held by
+  // another program or run.
+  // `expected_size` is about the size it will have.
+  virtual std::unique_ptr<OutputFile> open_output(const std::string& path,
+                                                  std::uint64_t expected_size) = 0;
+  // Describes the file at `path` as the system resolves it, without opening
+  // it for reading or writing; none where there is no file.
+  virtual std::optional<FileIdentity> identity_of(const std::string& path) = 0;
+  // Describes standard error where it is a file that data may be stored in;
+  // none where it is a terminal, a pipe or a device, or missing.
+  virtual std::optional<FileIdentity> diagnostic_file() = 0;
 
   // Shows a notice (UTF-8 text) and returns once the user has acknowledged it.
   virtual void show_notice(std::string_view text) = 0;
-  // Reports the real cause of a failure on the diagnostic channel.
+  // Writes the real cause of a failure on the diagnostic channel.
   virtual void report_cause(std::string_view cause) = 0;
 };
 
