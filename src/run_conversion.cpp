@@ -188,6 +188,16 @@ void report(host::Host& host, const host::InputFile* input, const std::vector<st
   if (cause_line_may_be_written(host, input, paths)) host.report_cause(one_line(cause));
 }
 
+// Whether the input's size or modification time is no longer what it was
+// when it was opened.
+bool input_changed(const host::InputFile* input, const host::FileState& at_open) {
+  try {
+    return input != nullptr && input->state() != at_open;
+  } catch (const std::exception&) {
+    return false;  // the record's own cause is named then
+  }
+}
+
 // The single failure path: keeps the lines converted so far, putting them in
 // data2.dat's place, names the cause on the diagnostic channel, with what
 // became of those lines when they could not all be kept, and shows the
@@ -220,8 +230,8 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
   Output output;
   std::vector<std::string> paths;
   std::uint64_t lines_converted = 0;
+  host::FileState input_at_open;
   try {
-    host::FileState input_at_open;
     open_files(host, paths, input_file, input_at_open, output);
 
     LineReader input(*input_file, line_buffer_size);
@@ -245,8 +255,13 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
     finish(input, *input_file, input_at_open, paths[0], output);
     input_file.reset();
   } catch (const Failure& failure) {
-    // The line that failed, being read or converted, is the one after those converted.
-    return fail(host, output, input_file.get(), paths, describe(failure, lines_converted + 1));
+    // The line that failed, being read or converted, is the one after those
+    // converted; in a file that another program changed meanwhile, the change
+    // is the cause (a save cut short leaves a line that fails).
+    return fail(host, output, input_file.get(), paths,
+                failure.is_record_failure() && input_changed(input_file.get(), input_at_open)
+                    ? paths[0] + " changed while it was read"
+                    : describe(failure, lines_converted + 1));
   } catch (const std::bad_alloc&) {
     return fail(host, output, input_file.get(), paths, "out of memory");
   } catch (const std::exception& unexpected) {
