@@ -25,7 +25,9 @@ void CsvView::feed(std::string_view bytes) {
 // but commas, quotes and line ends, where no separator has begun. The blocks
 // read stay within the bytes fed, which need no padding.
 const char* CsvView::past_plain_bytes(const char* at, const char* end) const {
-  if (separator_bytes_ != 0 || comma_between_fields_ || end - at <= static_cast<std::ptrdiff_t>(kBlockSize)) return at;
+  if (separator_bytes_ != 0 || comma_between_fields_ ||
+      end - at <= static_cast<std::ptrdiff_t>(kBlockSize))
+    return at;
   const char* const blocks_end = end - (kBlockSize - 1);
   if (state_ == State::wrapped) return find_any<'"'>(at, blocks_end);
   if (state_ == State::unwrapped) return find_any<',', '"', '\n', '\r'>(at, blocks_end);
