@@ -91,9 +91,10 @@ struct OpenField {
   CsvView view;
 };
 
-// The same for a line held whole, byte by byte. Where CSV reads the line to
-// its end inside a wrapped field, `open_field` holds it from line `line_number`
-// on, and the result is true.
+// Checks a record-rule line held whole, byte by byte: fails it where CSV
+// reads it otherwise. Where CSV reads the line to its end inside a wrapped
+// field, and no field is open yet, `open_field` holds it from line
+// `line_number` on, and the result is true.
 bool check_read_alike(std::string_view line, bool first_line_crlf, OpenField& open_field,
                       std::uint64_t line_number);
 

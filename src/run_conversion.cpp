@@ -117,6 +117,8 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
   for (LinePiece piece{}; !piece.line_ends;) {
     piece = input.long_line_piece();
     const std::size_t taken = record.convert(piece.bytes, piece.line_ends, emit);
+    // The carriage return before the line is not fed: inside the open field
+    // it changes nothing.
     if (open_field.open) open_field.view.feed(piece.bytes.substr(0, taken));
     input.take(taken, piece.line_ends);
   }
