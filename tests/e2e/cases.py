@@ -204,18 +204,17 @@ CASES = [
          crlf(GOOD, GOOD + b"\n" + GOOD), FAILED, crlf(GOOD_OUT),
          stderr="data.dat line 2: a line feed between two fields ends a record here, while the "
                 "lines before end in CR LF"),
-    Case("CSV: a stray quote fails at its line", b"a,b,c,5,e\na,b\"c,d,5,e\n", FAILED,
-         b"a,b,c,6,e\r\n",
-         stderr="data.dat line 2: a double quote inside a field that is not wrapped in double "
-                "quotes"),
-    Case("CSV: a wrapped field goes on after its closing quote", b'a,b,c,5,e\na,"ab"c,d,5,e\n',
-         FAILED, b"a,b,c,6,e\r\n",
-         stderr="data.dat line 2: a field wrapped in double quotes goes on after its closing "
-                "quote (a double quote inside a field is written twice)"),
-    Case("CSV: a wrapped field never closed fails at its first line", b"a,b,c,5,e\na,\"b\n", FAILED,
-         b"a,b,c,6,e\r\n",
-         stderr="data.dat line 2: the file ends inside a field wrapped in double quotes (its "
-                "closing quote is missing)"),
+    # CSV that is not valid fails at the record's first line.
+    *[Case(f"CSV: {name}", b"a,b,c,5,e\n" + line, FAILED, b"a,b,c,6,e\r\n",
+           stderr="data.dat line 2: " + cause)
+      for name, line, cause in [
+          ("a stray quote", b'a,b"c,d,5,e\n',
+           "a double quote inside a field that is not wrapped in double quotes"),
+          ("a wrapped field goes on after its closing quote", b'a,"ab"c,d,5,e\n',
+           "a field wrapped in double quotes goes on after its closing quote (a double quote "
+           "inside a field is written twice)"),
+          ("a wrapped field never closed", b'a,"b\n',
+           "the file ends inside a field wrapped in double quotes (its closing quote is missing)")]],
     Case("CSV: a blank line at the end", b"a,b,c,5,\"x\ny\"\n\n", FAILED, b'a,b,c,6,"x\ny"\r\n',
          stderr="data.dat line 3: 0 fields; a record needs at least 5"),
     # The commonest wrong files are named in the cause.

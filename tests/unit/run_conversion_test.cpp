@@ -304,6 +304,12 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
            ": a line break inside a field wrapped in double quotes ends the line here, and the "
            "field "
            "goes on in the next line (a web form's memo, saved with its line breaks)"},
+      {"a stray quote at a line's end, which CSV cannot read on from",
+       "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"x\"\"\r\n"
+       "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\"\r\n",
+       "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n\"a\",\"b\",\"c\",\"6\",\"x\"\"\r\n"
+       "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n",
+       "4: 2 fields; a record needs at least 5"},
       {"CR records, one ended by LF alone",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\"a\",\"b\",\"c\",\"5\",\"e\"\n\"a\",\"b\",\"c\",\"5\","
        "\"e\"\r",
