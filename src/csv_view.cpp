@@ -117,15 +117,6 @@ std::size_t first_line_end_outside_quotes(std::string_view window) {
   return std::string_view::npos;
 }
 
-std::size_t count_separators(std::string_view line, std::size_t limit) {
-  std::size_t count = 0;
-  for (std::size_t at = line.find(kFieldSeparator); at != std::string_view::npos && count < limit;
-       at = line.find(kFieldSeparator, at + kFieldSeparator.size())) {
-    ++count;
-  }
-  return count;
-}
-
 // Whether CSV reads the first line as the record rules do: CSV's own first
 // record, read from the file's start, ends where that line does, at
 // `line_end`, with the same fields; or CSV cannot read it at all. Where the
@@ -193,7 +184,7 @@ Reading decide_reading(std::string_view window, bool whole_file) {
   if (!ends_in_carriage_return) return Reading::csv;
   const std::size_t line_end = window.find('\r');
   if (line_end != std::string_view::npos || whole_file) {
-    const std::size_t fields = count_separators(window.substr(0, line_end), kMaxFields) + 1;
+    const std::size_t fields = count_separators(window.substr(0, line_end), 0, kMaxFields) + 1;
     if (fields < kMinFields || fields > kMaxFields) return Reading::csv;
   }
   return first_line_read_alike(window, line_end, whole_file) &&

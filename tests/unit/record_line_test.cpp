@@ -315,14 +315,6 @@ TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
   }
 }
 
-TEST(CodeField, IsTheFourthFieldAndNeedsFourFields) {
-  EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d")").split()), "d\"");
-  EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d","e")").split()), "d");
-  for (const char* line : {"", "no separator", R"("a","b")", R"("a","b","c")"}) {
-    EXPECT_THROW((void)Module1::code_field(PaddedLine(line).split()), Module1::Failure) << line;
-  }
-}
-
 TEST(DecideReading, RecordRulesWhereTheFirstLineEndsInACrAndCsvReadsItAlike) {
   using Module1::Reading;
   const std::string record = R"("a","b","c","5","e")";
