@@ -52,10 +52,9 @@ inline std::uint32_t marked_bits(ByteBlock marks) {
 }
 
 // The first byte from `from` up to `end` that equals `wanted`, or `end`;
-// read two whole blocks at a time, up to 31 bytes past `end`. Against one
-// block at a time: 4-13% less time a line on wide lines, 5-7% more on narrow
-// ones, about the same on realistic ones (the whole conversion in memory,
-// alternating runs, two runs).
+// read two whole blocks at a time, up to 31 bytes past `end`: against one
+// block at a time, faster on wide lines for a little more on narrow ones
+// (run_benchmark).
 inline const char* find_byte(const char* from, const char* end, char wanted) {
   for (; from < end; from += 2 * kBlockSize) {
     const ByteBlock first = bytes_equal(load_block(from), wanted);
@@ -68,12 +67,11 @@ inline const char* find_byte(const char* from, const char* end, char wanted) {
   return end;
 }
 
-// The first `byte` from `from` on, found before `end`. With glibc,
-// memchr made the whole conversion 5% (narrow lines) to 45% (wide ones)
-// faster than the block search; the Windows C library (msvcrt) searches byte
-// by byte, where the block search took 35% less user CPU under Wine. CMake
+// The first `byte` from `from` on, found before `end`; the byte must be
+// there. glibc's memchr is faster than the block search on every line shape;
+// the Windows C library (msvcrt) searches byte by byte, far slower than the
+// block search (run_benchmark; the Windows program under Wine). CMake
 // chooses by platform.
-// The byte must be there.
 inline const char* find_present(const char* from, const char* end, char byte) {
   return RENUMBER_SEARCH_BY_BLOCKS ? find_byte(from, end, byte)
                                    : static_cast<const char*>(std::memchr(
