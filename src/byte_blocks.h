@@ -51,6 +51,16 @@ inline std::uint32_t marked_bits(ByteBlock marks) {
   return gather(words[0]) | (gather(words[1]) << 8);
 }
 
+// Which byte of `marks` (each 0xFF or 0) is the first one set, where one is:
+// from the lowest set bit of the word that holds it, with no bit gathered.
+inline std::size_t first_marked(ByteBlock marks) {
+  std::uint64_t words[2];
+  std::memcpy(words, &marks, sizeof(words));
+  const bool in_first = words[0] != 0;
+  const std::uint64_t word = in_first ? words[0] : words[1];
+  return static_cast<std::size_t>(std::countr_zero(word)) / 8 + (in_first ? 0 : 8);
+}
+
 // The first byte from `from` up to `end` that equals `wanted`, or `end`;
 // read two whole blocks at a time, up to 31 bytes past `end`: against one
 // block at a time, faster on wide lines for a little more on narrow ones
@@ -60,8 +70,9 @@ inline const char* find_byte(const char* from, const char* end, char wanted) {
     const ByteBlock first = bytes_equal(load_block(from), wanted);
     const ByteBlock second = bytes_equal(load_block(from + kBlockSize), wanted);
     if (any_marked(first | second)) {
-      const std::uint32_t marks = marked_bits(first) | (marked_bits(second) << kBlockSize);
-      return std::min(from + std::countr_zero(marks), end);
+      const bool in_first = any_marked(first);
+      return std::min(from + (in_first ? first_marked(first) : kBlockSize + first_marked(second)),
+                      end);
     }
   }
   return end;
@@ -103,7 +114,7 @@ inline const char* find_any(const char* from, const char* end) {
   for (; from < end; from += kBlockSize) {
     const ByteBlock block = load_block(from);
     const ByteBlock marks = (bytes_equal(block, kWanted) | ...);
-    if (any_marked(marks)) return std::min(from + std::countr_zero(marked_bits(marks)), end);
+    if (any_marked(marks)) return std::min(from + first_marked(marks), end);
   }
   return end;
 }
