@@ -37,6 +37,11 @@ class LineWriter {
   }
   // The lines put in the room end at `end`.
   void lines_end_at(char* end) { next_ = end; }
+  // The same for one record read as CSV (see lines_hold_line_ends).
+  void record_ends_at(char* end) {
+    next_ = end;
+    last_line_end_ = written_ + buffered();
+  }
   // Hands every buffered line to the file and has the file check that it
   // reached the storage device. Throws on any error.
   void flush();

@@ -87,12 +87,13 @@ inline char* copy_piece(const char* piece, std::size_t size, char* to) {
   return to + size;
 }
 
-// Room for the output of `input_size` bytes of whole input lines and for
-// what join_record writes past it: an input line that is written holds at
-// least 13 bytes (four separators and a terminator), and its output line at
-// most 3 more (a two-byte code for an empty one, CR LF for a lone CR).
+// Room for the output of `input_size` bytes of whole input lines, or of one
+// record read as CSV, and for what copy_piece writes past it: an input line
+// that is written holds at least 13 bytes (four separators and a
+// terminator), and its output line at most 3 more (a two-byte code for an
+// empty one, CR LF for a lone CR); a CSV record of any size the same 3 more.
 constexpr std::size_t output_room(std::size_t input_size) {
-  return input_size + input_size / 4 + kWholeCopy;
+  return input_size + input_size / 4 + kWholeCopy + 3;
 }
 
 // Writes the output line at `to` and returns its end: the fields joined again
