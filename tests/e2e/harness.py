@@ -2,7 +2,6 @@
 
 import contextlib
 import os
-import random
 import shutil
 import signal
 import subprocess
@@ -13,10 +12,8 @@ import time
 from typing import Callable, List
 
 import reference
-from cases import ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, WHOLE_RECORDS, Case, Hold
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
-from make_data import records  # noqa: E402  (the benchmark's realistic records)
+from cases import (ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, WHOLE_RECORDS, Case, Hold,
+                   realistic_data)
 
 DECOY = b'"decoy","x","y","5","z"\r\n'
 NEW_OUTPUT = "data2.dat.renumber-new"  # written by the run, then put in data2.dat's place
@@ -261,16 +258,6 @@ def small_file_system(size: int):
     finally:
         subprocess.run(["umount", mount_point], check=True)
         os.rmdir(mount_point)
-
-
-def realistic_data(size: int) -> bytes:
-    """At least `size` bytes of the benchmark's realistic records."""
-    rng = random.Random(7)
-    source = records(rng)
-    data = bytearray()
-    while len(data) < size:
-        data += next(source)
-    return bytes(data)
 
 
 @contextlib.contextmanager
