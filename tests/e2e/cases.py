@@ -63,6 +63,13 @@ class Case:
                                           # to data.dat
     stderr_into: str = ""                 # standard error appended to this file of the folder
     mode: Optional[int] = None            # data2.dat's permission bits afterwards
+    fiu: str = ""                         # a libfiu failure point enabled for the run
+    redirections: str = ""                # the shell's, closing standard streams ("2>&-")
+
+    @property
+    def killed_at(self) -> str:
+        """Where the preloaded library kills the run, if it does."""
+        return (self.faults or {}).get("RENUMBER_KILL_AT", "")
 
 
 def realistic_data(size: int) -> bytes:

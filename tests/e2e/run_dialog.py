@@ -8,12 +8,11 @@ Usage: run_dialog.py PROGRAM SCREENSHOT_FOLDER WAYLAND_KEYBOARD
 """
 
 import os
-import subprocess
 import sys
 
 from cases import CASES, DONE, FAILED
 from desktop import Sway, Xvfb, require
-from harness import CaseFolder, judge, report
+from harness import CaseFolder, Native, judge, report
 
 BOTH = ("X11", "Wayland")
 ROWS = [  # case name, how the user dismisses it, screenshot name, desktops
@@ -30,11 +29,9 @@ def case_named(name):
 
 
 def run_case(screen, case, program, shots, key, shot):
-    folder = CaseFolder(case, program)
+    folder = CaseFolder(program, case)
     try:
-        process = subprocess.Popen([folder.start], cwd=folder.cwd, env=screen.env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
+        process = Native(env=screen.env).start(folder)
         try:
             window = screen.wait_for_window("renumber", process)
         except (RuntimeError, TimeoutError) as error:
@@ -56,7 +53,7 @@ def run_case(screen, case, program, shots, key, shot):
         # The dialog's text cannot be read back here: the exit status and the
         # cause line tell which notice it was, the screenshots show its text.
         notice = DONE if process.returncode == 0 else FAILED
-        problems += judge(case, folder, notice, process.returncode, stderr.decode())
+        problems += judge(case, folder, notice + "\n", process.returncode, stderr.decode())
         return problems
     finally:
         folder.remove()
@@ -64,14 +61,10 @@ def run_case(screen, case, program, shots, key, shot):
 
 def run_without_display(env, case, program):
     """The notice on standard output, as without a desktop."""
-    folder = CaseFolder(case, program)
+    folder = CaseFolder(program, case)
     try:
-        process = subprocess.run([folder.start], cwd=folder.cwd, env=env,
-                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        stdout = process.stdout.decode("utf-8", "replace")
-        problems = [] if stdout.count("\n") == 1 else [f"stdout {stdout!r} is not one notice line"]
-        return problems + judge(case, folder, stdout.rstrip("\n"), process.returncode,
-                                process.stderr.decode())
+        status, shown, stderr = Native(env=env).outcome(folder)
+        return judge(case, folder, shown, status, stderr.decode())
     finally:
         folder.remove()
 
@@ -95,11 +88,10 @@ def main():
     results = []
     with Xvfb() as screen:
         results += run_rows(screen, program, shots)
-        folder = CaseFolder(case_named("road of one record"), program)
+        folder = CaseFolder(program, case_named("road of one record"))
         try:
             problems = screen.notice_in_front(
-                lambda: subprocess.Popen([folder.start], cwd=folder.cwd, env=screen.env,
-                                         stdin=subprocess.DEVNULL),
+                lambda: Native(env=screen.env).start(folder, stdout=None, stderr=None),
                 os.path.join(shots, "dialog-in-front.png"))
         except (RuntimeError, TimeoutError) as error:
             problems = [str(error)]
