@@ -112,7 +112,8 @@ class Native:
         a file meanwhile, a context."""
         env = dict(self.env)
         if case.file_ids or case.faults:  # ahead of a sanitizer's runtime, where there is one
-            env.update(case.faults or {}, LD_PRELOAD=self.interpose, RENUMBER_FILE_IDS=case.file_ids,
+            env.update(case.faults or {}, LD_PRELOAD=self.interpose,
+                       RENUMBER_FILE_IDS=case.file_ids,
                        ASAN_OPTIONS=env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         if case.hold:
             return env, Holder(case.hold, folder.app, *self.holder())
@@ -176,13 +177,14 @@ def windows_path(path: str) -> str:
     return "Z:" + path.replace("/", "\\")
 
 
-def shown_notices(stderr: str) -> List[str]:
-    """The texts of the message boxes, from Wine's trace of each one."""
+def shown_notices(stderr: str) -> str:
+    """The texts of the message boxes, a line each, from Wine's trace of each one."""
     def decode(escaped: str) -> str:
         return re.sub(r"\\([0-9a-f]{4})|\\(.)",
                       lambda m: chr(int(m.group(1), 16)) if m.group(1) else
                       {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(2), m.group(2)), escaped)
-    return [decode(m) for m in re.findall(r'trace:msgbox:MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', stderr)]
+    boxes = re.findall(r'trace:msgbox:MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', stderr)
+    return "".join(decode(box) + "\n" for box in boxes)
 
 
 class Wine(Native):
@@ -208,11 +210,11 @@ class Wine(Native):
         status, the notices shown (a line each) and its standard error."""
         with tempfile.TemporaryFile() as err:
             run = self.start(folder, stdout=subprocess.DEVNULL, stderr=err, **start)
-            status = self.screen.dismiss(run, self.screen.wait_for_window("renumber", run), "Return")
+            window = self.screen.wait_for_window("renumber", run)
+            status = self.screen.dismiss(run, window, "Return")
             err.seek(0)
             stderr = err.read()
-        shown = "".join(notice + "\n" for notice in shown_notices(stderr.decode("utf-8", "replace")))
-        return status, shown, stderr
+        return status, shown_notices(stderr.decode("utf-8", "replace")), stderr
 
 
 def printed_causes(stderr: bytes, encoding: str = "utf-8") -> List[str]:

@@ -12,7 +12,7 @@ import sys
 
 from cases import CASES, DONE, FAILED
 from desktop import Sway, Xvfb, require
-from harness import CaseFolder, Native, judge, report
+from harness import CaseFolder, Native, in_case_folder, judge, report
 
 BOTH = ("X11", "Wayland")
 ROWS = [  # case name, how the user dismisses it, screenshot name, desktops
@@ -28,56 +28,50 @@ def case_named(name):
     return next(case for case in CASES if case.name == name)
 
 
-def run_case(screen, case, program, shots, key, shot):
-    folder = CaseFolder(program, case)
+def run_case(screen, case, folder, shots, key, shot):
+    process = Native(env=screen.env).start(folder)
     try:
-        process = Native(env=screen.env).start(folder)
-        try:
-            window = screen.wait_for_window("renumber", process)
-        except (RuntimeError, TimeoutError) as error:
-            stdout, stderr = process.communicate(timeout=30)
-            return [str(error), f"stdout {stdout!r}", f"stderr {stderr[-2000:]!r}"]
-        problems = screen.window_problems(window)
-        if process.poll() is not None:
-            problems.append("the program ended while its dialog was up")
-        if case.notice == DONE and folder.read("data2.dat") != case.output:
-            problems.append("data2.dat not complete while the completion dialog is up")
-        if shot:
-            screen.screenshot(os.path.join(shots, screen.shot_prefix + shot))
-        screen.dismiss(process, window, key)
+        window = screen.wait_for_window("renumber", process)
+    except (RuntimeError, TimeoutError) as error:
         stdout, stderr = process.communicate(timeout=30)
-        if stdout:
-            problems.append(f"printed {stdout!r} besides showing the dialog")
-        if screen.has_window("renumber"):
-            problems.append("the dialog is still there")
-        # The dialog's text cannot be read back here: the exit status and the
-        # cause line tell which notice it was, the screenshots show its text.
-        notice = DONE if process.returncode == 0 else FAILED
-        problems += judge(case, folder, notice + "\n", process.returncode, stderr.decode())
-        return problems
-    finally:
-        folder.remove()
+        return [str(error), f"stdout {stdout!r}", f"stderr {stderr[-2000:]!r}"]
+    problems = screen.window_problems(window)
+    if process.poll() is not None:
+        problems.append("the program ended while its dialog was up")
+    if case.notice == DONE and folder.read("data2.dat") != case.output:
+        problems.append("data2.dat not complete while the completion dialog is up")
+    if shot:
+        screen.screenshot(os.path.join(shots, screen.shot_prefix + shot))
+    screen.dismiss(process, window, key)
+    stdout, stderr = process.communicate(timeout=30)
+    if stdout:
+        problems.append(f"printed {stdout!r} besides showing the dialog")
+    if screen.has_window("renumber"):
+        problems.append("the dialog is still there")
+    # The dialog's text cannot be read back here: the exit status and the
+    # cause line tell which notice it was, the screenshots show its text.
+    notice = DONE if process.returncode == 0 else FAILED
+    return problems + judge(case, folder, notice + "\n", process.returncode, stderr.decode())
 
 
-def run_without_display(env, case, program):
+def run_without_display(env, case, folder):
     """The notice on standard output, as without a desktop."""
-    folder = CaseFolder(program, case)
-    try:
-        status, shown, stderr = Native(env=env).outcome(folder)
-        return judge(case, folder, shown, status, stderr.decode())
-    finally:
-        folder.remove()
+    status, shown, stderr = Native(env=env).outcome(folder)
+    return judge(case, folder, shown, status, stderr.decode())
 
 
 def run_rows(screen, program, shots):
     results = []
     for name, key, shot, desktops in ROWS:
         if screen.name in desktops:
-            results.append((f"{screen.name}: {name} (dismissed with {key})",
-                            run_case(screen, case_named(name), program, shots, key, shot)))
+            case = case_named(name)
+            results.append((f"{screen.name}: {name} (dismissed with {key})", in_case_folder(
+                case, program, lambda folder: run_case(screen, case, folder, shots, key, shot))))
+    road = case_named("road of one record")
     for label, env in screen.broken_envs():
         results.append((f"{screen.name}: {label} leaves the notice to the terminal",
-                        run_without_display(env, case_named("road of one record"), program)))
+                        in_case_folder(road, program,
+                                       lambda folder: run_without_display(env, road, folder))))
     return results
 
 

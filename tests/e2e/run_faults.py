@@ -32,7 +32,7 @@ def run_once(folder: CaseFolder, fault: str, probability: float):
         if notice not in (DONE, ""):
             problems.append(f"exit 0 with notice {notice!r}")
         if output != EXPECTED:
-            problems.append(f"completion with {len(output)} of {len(EXPECTED)} bytes or wrong bytes")
+            problems.append(f"completion with {len(output)} of {len(EXPECTED)} bytes, or wrong")
     elif status == 1:
         # Closing data2.dat, whole and in place, failed after the completion notice.
         if notice == DONE and output != EXPECTED:

@@ -149,7 +149,8 @@ def synced_before_the_notice(program):
             # LeakSanitizer cannot run under ptrace; the sanitized build runs without it here.
             status, _, _ = NATIVE.outcome(
                 folder, env=dict(NATIVE.env, ASAN_OPTIONS="detect_leaks=0"),
-                wrap=["strace", "-f", "-y", "-o", trace, "-e", "trace=fdatasync,fsync,rename,write"])
+                wrap=["strace", "-f", "-y", "-o", trace, "-e",
+                      "trace=fdatasync,fsync,rename,write"])
             expect(problems, "traced run: exit status", status, 0)
             calls = open(trace, encoding="utf-8", errors="replace").read().splitlines()
 

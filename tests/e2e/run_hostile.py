@@ -108,8 +108,9 @@ def run_case(program, name, data, cause, memcheck=False):
         # script would count the script's own memory as its peak.
         measure = folder.file("peak")
         try:
-            status, shown, stderr = Native().outcome(folder, wrap=MEMCHECK if memcheck else [
-                "/usr/bin/time", "-f", "%M", "-o", measure], timeout=TIME_LIMIT * (5 if memcheck else 1))
+            status, shown, stderr = Native().outcome(
+                folder, timeout=TIME_LIMIT * (5 if memcheck else 1),
+                wrap=MEMCHECK if memcheck else ["/usr/bin/time", "-f", "%M", "-o", measure])
         except subprocess.TimeoutExpired:
             return [f"no end within {TIME_LIMIT} s"]
         stderr = stderr.decode("utf-8", "replace")

@@ -139,8 +139,7 @@ def run_case(wine, case, folder, shots, printed):
             subprocess.run(["wineserver", "--kill"], env=env, check=False)
     printed += printed_causes(stderr, "cp932")
     stderr = stderr.decode("utf-8", "replace")
-    shown = "".join(notice + "\n" for notice in shown_notices(stderr))
-    problems += judge(case, folder, shown, status, stderr, posix=False)
+    problems += judge(case, folder, shown_notices(stderr), status, stderr, posix=False)
     if os.path.exists(folder.file("planted-dll-ran")):
         problems.append("the planted uxtheme.dll was loaded")
     return problems
@@ -171,7 +170,7 @@ def two_instances(wine, program):
                     ("second", second, second_window, second_err, 1, FAILED),
                     ("first", first, first_window, first_err, 0, DONE)]:
                 shown = (screen.dismiss(run, window, "Return"), shown_notices(traced(err)))
-                if shown != (status, [notice]):
+                if shown != (status, notice + "\n"):
                     problems.append(f"{name} instance: status and notices {shown!r}")
                 if folder.read("data2.dat") != expected:
                     problems.append(f"data2.dat is not the exact output after the {name} instance")
@@ -334,9 +333,9 @@ def guide_first_run(wine, program):
         status, shown, _ = wine.outcome(started_in_place(os.path.join(sample, "renumber.exe")))
         with open(os.path.join(sample, "data.dat"), "rb") as data, \
                 open(os.path.join(sample, "data2.dat"), "rb") as output:
-            if (status, shown, output.read()) != (0, DONE + "\n", reference.convert(data.read())[0]):
-                return [f"exit status {status}, shown {shown!r}, or data2.dat wrong"]
-        return []
+            right = (status, shown, output.read()) == (0, DONE + "\n",
+                                                       reference.convert(data.read())[0])
+        return [] if right else [f"exit status {status}, shown {shown!r}, or data2.dat wrong"]
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
