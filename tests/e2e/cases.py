@@ -23,6 +23,7 @@ ABSENT = object()     # data2.dat must not exist afterwards
 NOT_CHECKED = object()  # data2.dat is a link; data.dat being intact is what counts
 UNCHANGED = object()  # data2.dat must still hold what it held before
 WHOLE_RECORDS = object()  # data2.dat must hold whole records of the correct output
+PREFIX = object()  # data2.dat, where there is one, begins the correct output
 
 OLD_OUTPUT = b"old data2 content\r\n"
 
@@ -320,12 +321,16 @@ CASES = [
     Case("a folder on a read-only volume", crlf(GOOD), FAILED, ABSENT, read_only_volume=True,
          stderr="data2.dat", os_message="data2.dat: Read-only file system"),
     # Writes and syncs that the device refuses.
-    Case("a bad record, then the lines before it cannot be written", crlf(GOOD, THREE_FIELDS),
-         FAILED, WHOLE_RECORDS, faults={"RENUMBER_WRITE_ERROR": "5"},
-         stderr="data.dat line 2: 3 fields; a record needs at least 5; the lines before it "
+    # The bad record within the first buffer of output, so that its write is
+    # the one that fails.
+    Case("a bad record, then the lines before it cannot be written",
+         crlf(*[GOOD] * 1000, THREE_FIELDS), FAILED, WHOLE_RECORDS,
+         faults={"RENUMBER_WRITE_ERROR": "5"},
+         stderr="data.dat line 1001: 3 fields; a record needs at least 5; the lines before it "
                 "could not all be written: "),
-    Case("a bad record, then neither writing nor cutting back works", crlf(GOOD, THREE_FIELDS),
-         FAILED, NOT_CHECKED, faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5"},
+    Case("a bad record, then neither writing nor cutting back works",
+         crlf(*[GOOD] * 1000, THREE_FIELDS), FAILED, PREFIX,
+         faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5"},
          stderr="; it may end inside a record"),
     Case("data2.dat on a full disk", crlf(GOOD, GOOD), FAILED, WHOLE_RECORDS,
          faults={"RENUMBER_WRITE_ERROR": str(28)}, stderr="data2.dat: ",

@@ -15,8 +15,8 @@ import types
 from typing import Callable, List, Optional
 
 import reference
-from cases import (ABSENT, DONE, FAILED, NOT_CHECKED, UNCHANGED, WHOLE_RECORDS, Case, Hold,
-                   realistic_data)
+from cases import (ABSENT, DONE, FAILED, NOT_CHECKED, PREFIX, UNCHANGED, WHOLE_RECORDS, Case,
+                   Hold, realistic_data)
 from desktop import NOBODY, headless
 
 DECOY = b'"decoy","x","y","5","z"\r\n'
@@ -252,6 +252,10 @@ def judge(case: Case, folder: CaseFolder, shown: str, status: int, stderr: str,
         if output is None or output != case.old_output:
             check_whole_records(output or b"", reference.convert(folder.read("data.dat"))[0],
                                 problems)
+    elif case.output is PREFIX:  # what reached the file, even cut inside a record
+        if output is not None and \
+                not reference.convert(folder.read("data.dat"))[0].startswith(output):
+            problems.append(f"data2.dat {_show(output)} does not begin the correct output")
     elif case.output is not NOT_CHECKED:  # a link may lead to /dev/full: never read it
         if case.output is ABSENT:
             expected = None
