@@ -374,21 +374,28 @@ TEST(PlainlyQuoted, OnlyQuotesOfSeparatorsBetweenTheEnds) {
   };
   for (const Case& c :
        {Case{R"("a","b","c")", true}, Case{"\"a\n\",\"b\"", true}, Case{R"("","","")", true},
-        Case{R"("a""b","c")", false}, Case{R"("a",",","b")", false}, Case{R"(",","b")", false},
-        Case{R"("a",",")", false}, Case{R"("a",b,"c")", false}, Case{R"("a,b","c")", false},
-        Case{R"("a","b)", false}, Case{R"(a","b")", false}, Case{"\"", false}}) {
+        Case{R"("a""b","c")", false}, Case{R"("a","b"")", false}, Case{R"("a",",","b")", false},
+        Case{R"(",","b")", false}, Case{R"("a",",")", false}, Case{R"("a",b,"c")", false},
+        Case{R"("a,b","c")", false}, Case{R"("a","b)", false}, Case{R"(a","b")", false},
+        Case{"\"", false}}) {
     EXPECT_EQ(Module1::plainly_quoted(PaddedLine(c.line).split().line), c.plain) << c.line;
   }
-  // Lines of 3 to 58 bytes, with a comma in each place of a letter: every
-  // place of the blocks, as the first, the overlapping last or the only one.
-  for (std::string line = "\"a\""; line.size() < 60; line.insert(line.size() - 1, "\",\"bc")) {
+  // A stray byte in each place of a letter: every place of the blocks, as the
+  // first, the overlapping last or the only one, in lines of every length.
+  const auto every_stray_is_found = [](const std::string& line, char stray_byte) {
     EXPECT_TRUE(Module1::plainly_quoted(PaddedLine(line).split().line)) << line;
     for (std::size_t at = 1; at + 1 < line.size(); ++at) {
       if (line[at] == '"' || line[at] == ',') continue;
       std::string stray = line;
-      stray[at] = ',';
+      stray[at] = stray_byte;
       EXPECT_FALSE(Module1::plainly_quoted(PaddedLine(stray).split().line)) << stray;
     }
+  };
+  for (std::string line = "\"a\""; line.size() < 60; line.insert(line.size() - 1, "\",\"bc")) {
+    every_stray_is_found(line, ',');
+  }
+  for (std::string line = "\"a\""; line.size() < 66; line.insert(1, "a")) {
+    every_stray_is_found(line, '"');  // one field: no quote but its two ends
   }
 }
 
