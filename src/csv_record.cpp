@@ -16,37 +16,29 @@ namespace Module1 {
 namespace {
 
 // The records of a CSV file, converted piece by piece as the reader hands
-// its bytes over: a record, a field, even a pair of bytes (CR LF, a doubled
-// quote) may be cut anywhere by the end of a piece.
+// its bytes over: a record or a field may be cut anywhere by the end of a
+// piece.
 class CsvRecords {
  public:
   CsvRecords(LineWriter& output, Code carried_code, std::uint64_t& lines_before)
       : output_(output), carried_code_(carried_code), lines_before_(lines_before) {}
 
-  // Converts what `bytes` settles and returns how many it took: all of them,
-  // but for a carriage return or quote whose pair is the byte held back for
-  // the next piece. The byte after `bytes` is readable.
-  std::size_t convert(std::string_view bytes, bool file_ends);
+  // Converts `bytes` and returns how many it took: all of them, and the byte
+  // after them where it completes a pair with their last (a CR LF, a doubled
+  // quote). The byte after `bytes` is readable: the reader holds back the last
+  // byte it read, whose own pair may come with the next read, and puts 0 past
+  // the end of the file.
+  std::size_t convert(std::string_view bytes);
   // At the end of the file: ends the record at hand.
   Code finish();
 
  private:
   enum class State { between_records, field_start, wrapped, unwrapped, field_end };
 
-  // The end of the bytes at hand, and whether the file ends with them.
-  struct Piece {
-    const char* end;
-    bool file_ends;
-    // The second byte of a pair is only looked at once it is settled.
-    [[nodiscard]] bool pair_waits(const char* first) const {
-      return first + 1 == end && !file_ends;
-    }
-  };
-
-  const char* step(const char* at, const Piece& piece);
+  const char* step(const char* at, const char* end);
   const char* begin_field(const char* at);
-  const char* in_wrapped_field(const char* at, const Piece& piece);
-  const char* end_field_at(const char* at, const Piece& piece);
+  const char* in_wrapped_field(const char* at, const char* end);
+  const char* end_field_at(const char* at, const char* end);
   const char* whole_record(const char* start, const char* end);
   static const char* past_wrapped_field(const char* at, const char* end, std::uint64_t& lines);
   static const char* past_unwrapped_field(const char* at, const char* end);
@@ -86,7 +78,6 @@ class CsvRecords {
   std::uint64_t& lines_before_;  // of the record at hand
   std::uint64_t lines_ = 0;      // line ends taken so far
   State state_ = State::between_records;
-  bool waits_ = false;  // for the next piece, at a pair whose first byte is the last at hand
   const char* emit_from_ = nullptr;     // the first byte taken and not yet written
   const char* record_bytes_ = nullptr;  // where the record's bytes at hand begin
   // The record's first bytes in the pieces before, for the hint of a failure:
@@ -101,14 +92,11 @@ class CsvRecords {
 
 bool line_end(char byte) { return byte == '\r' || byte == '\n'; }
 
-std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
+std::size_t CsvRecords::convert(std::string_view bytes) {
   const char* at = bytes.data();
   const char* const end = at + bytes.size();
-  // The second byte of a pair is only looked at where it is the one held back.
-  const Piece piece{end, file_ends};
   emit_from_ = record_bytes_ = at;
-  while (at < end && !waits_) at = step(at, piece);
-  waits_ = false;
+  while (at < end) at = step(at, end);
   // The bytes taken are written, but for those of the code field.
   if (!in_code_field()) emit_up_to(at);
   if (state_ != State::between_records && earlier_bytes_.size() < kEarlierBytes) {
@@ -118,13 +106,12 @@ std::size_t CsvRecords::convert(std::string_view bytes, bool file_ends) {
   return static_cast<std::size_t>(at - bytes.data());
 }
 
-// Takes the bytes from `at` that the state at hand gives a meaning to, and
-// returns where they go on; where a pair's second byte comes with the next
-// piece, where the pair begins, and waits_ is set.
-const char* CsvRecords::step(const char* at, const Piece& piece) {
+// Takes the bytes from `at` that the state at hand gives a meaning to, up to
+// `end` and the byte after it, and returns where they go on.
+const char* CsvRecords::step(const char* at, const char* end) {
   switch (state_) {
     case State::between_records:
-      if (const char* const next = whole_record(at, piece.end); next != nullptr) {
+      if (const char* const next = whole_record(at, end); next != nullptr) {
         return emit_from_ = next;
       }
       begin_record(at);
@@ -133,19 +120,19 @@ const char* CsvRecords::step(const char* at, const Piece& piece) {
     case State::field_start:
       return begin_field(at);
     case State::wrapped:
-      return in_wrapped_field(at, piece);
+      return in_wrapped_field(at, end);
     case State::unwrapped: {
-      const char* const stop = find_any<',', '\r', '\n', '"'>(at, piece.end);
+      const char* const stop = find_any<',', '\r', '\n', '"'>(at, end);
       take_field_bytes(at, stop);
-      if (stop == piece.end) return stop;
+      if (stop == end) return stop;
       if (*stop == '"') {
-        fail("a double quote inside a field that is not wrapped in double quotes", stop, piece.end);
+        fail("a double quote inside a field that is not wrapped in double quotes", stop, end);
       }
       state_ = State::field_end;
       return stop;
     }
     case State::field_end:
-      return end_field_at(at, piece);
+      return end_field_at(at, end);
   }
   return at;
 }
@@ -164,17 +151,13 @@ const char* CsvRecords::begin_field(const char* at) {
   return at;
 }
 
-const char* CsvRecords::in_wrapped_field(const char* at, const Piece& piece) {
-  const char* const stop = find_any<'"', '\r', '\n'>(at, piece.end);
+const char* CsvRecords::in_wrapped_field(const char* at, const char* end) {
+  const char* const stop = find_any<'"', '\r', '\n'>(at, end);
   take_field_bytes(at, stop);
   at = stop;
-  if (at == piece.end) return at;
+  if (at == end) return at;
   // A quote that is doubled, or a line break: both stay inside the field.
   const bool pair = at[1] == (*at == '"' ? '"' : '\n') && *at != '\n';
-  if (pair && piece.pair_waits(at)) {
-    waits_ = true;
-    return at;
-  }
   if (*at == '"' && !pair) {
     state_ = State::field_end;
     return at + 1;  // past the closing quote
@@ -186,7 +169,7 @@ const char* CsvRecords::in_wrapped_field(const char* at, const Piece& piece) {
 }
 
 // At the byte after a field: a comma, or a line end that ends the record.
-const char* CsvRecords::end_field_at(const char* at, const Piece& piece) {
+const char* CsvRecords::end_field_at(const char* at, const char* end) {
   if (*at == ',') {
     end_field(at);
     state_ = State::field_start;
@@ -196,16 +179,12 @@ const char* CsvRecords::end_field_at(const char* at, const Piece& piece) {
     fail(
         "a field wrapped in double quotes goes on after its closing quote (a double quote "
         "inside a field is written twice)",
-        at, piece.end);
+        at, end);
   }
   const bool crlf = *at == '\r' && at[1] == '\n';
-  if (crlf && piece.pair_waits(at)) {
-    waits_ = true;
-    return at;
-  }
   end_field(at);
   emit_up_to(at);
-  end_record(at, piece.end);
+  end_record(at, end);
   ++lines_;
   return emit_from_ = at + 1 + static_cast<std::size_t>(crlf);
 }
@@ -359,7 +338,7 @@ Code convert_csv(LineReader& input, LineWriter& output, Code carried_code,
   for (;;) {
     const std::string_view bytes = input.unread();
     const bool file_ends = input.file_ended();
-    const std::size_t taken = records.convert(bytes, file_ends);
+    const std::size_t taken = records.convert(bytes);
     input.consume(taken);
     if (file_ends && taken == bytes.size()) return records.finish();
     input.read_more();

@@ -98,6 +98,8 @@ class LineReader {
   // readable, and 0 at the end of the file.
   [[nodiscard]] std::string_view unread() const { return {&buffer_[begin_], settled() - begin_}; }
   [[nodiscard]] bool file_ended() const { return file_ended_; }
+  // `count` may take in the byte after them, the second of a pair whose
+  // first they end with.
   void consume(std::size_t count) { begin_ += count; }
   // Reads more of the file after the unread bytes; false at its end.
   bool read_more() { return fill(); }
