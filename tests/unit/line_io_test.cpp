@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_blocks.h"
+#include "cut_case.h"
 #include "failure.h"
 #include "line_reader.h"
 #include "line_writer.h"
@@ -57,12 +58,7 @@ std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
 }
 
 TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
-  struct Case {
-    const char* name;
-    std::string content;
-    std::vector<std::string> lines;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<CutCase> cases = {
       {"empty file", "", {}},
       {"CRLF lines", "ab\r\ncd\r\n", {"ab", "cd"}},
       {"CR lines", "ab\rcd\r", {"ab", "cd"}},
@@ -83,11 +79,11 @@ TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
        std::string("a\0b\r\n\0", 6),
        {std::string("a\0b", 3), std::string(1, '\0')}},
   };
-  for (const Case& c : cases) {
-    for (std::size_t chunk = 1; chunk <= c.content.size() + 1; ++chunk) {
+  for (const CutCase& c : cases) {
+    for (std::size_t chunk = 1; chunk <= c.bytes.size() + 1; ++chunk) {
       for (const std::size_t buffer_size :
            {std::size_t{4}, std::size_t{5}, std::size_t{8}, std::size_t{4096}}) {
-        EXPECT_EQ(read_all(c.content, chunk, buffer_size), c.lines)
+        EXPECT_EQ(read_all(c.bytes, chunk, buffer_size), c.pieces)
             << c.name << ", reads of " << chunk << ", buffer " << buffer_size;
       }
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "csv_view.h"
+#include "cut_case.h"
 #include "failure.h"
 
 namespace {
@@ -124,14 +125,8 @@ std::string line_of_fields(std::size_t count) {
   return line + "\"";
 }
 
-struct SplitCase {
-  const char* name;
-  std::string line;
-  std::vector<std::string> fields;
-};
-
 TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
-  const std::vector<SplitCase> cases = {
+  const std::vector<CutCase> cases = {
       {"empty line has no fields", "", {}},
       {"no separator is one field", "abc", {"abc"}},
       {"lone quote", "\"", {"\""}},
@@ -158,8 +153,8 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
        std::string("\"\0\",\"\0\"", 7),
        {std::string("\"\0", 2), std::string("\0\"", 2)}},
   };
-  for (const SplitCase& c : cases) {
-    EXPECT_EQ(split(c.line), expected_split(c.fields)) << c.name;
+  for (const CutCase& c : cases) {
+    EXPECT_EQ(split(c.bytes), expected_split(c.pieces)) << c.name;
   }
 }
 
