@@ -102,13 +102,6 @@ TEST(LineReader, DecidesTheReadingFromTheFirstBytesAndReadsEachByteOnce) {
   }
 }
 
-TEST(LineReader, CrAtTheEndOfOneReadWithLfStartingTheNextIsOneTerminator) {
-  // The first read ends exactly after the CR.
-  EXPECT_EQ(read_all("abc\r\ndef\r\n", 4, 64), (std::vector<std::string>{"abc", "def"}));
-  // The LF is the only byte left after the CR: the file ends with the line.
-  EXPECT_EQ(read_all("abc\r\n", 4, 64), (std::vector<std::string>{"abc"}));
-}
-
 TEST(LineReader, FindsLineEndsAtEveryOffsetAcrossBlocksAndRefills) {
   // Lines of every length up to 40 bytes, some with a LF inside, ended by CR
   // LF or a lone CR in turn, so that line ends fall on every offset of the
