@@ -291,33 +291,6 @@ TEST(JoinRecord, AcceptsFiveTo32768Fields) {
   }
 }
 
-TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
-  struct Case {
-    std::size_t count;
-    const char* cause;
-  };
-  for (const Case& c : {Case{4, "4 fields; a record needs at least 5"},
-                        Case{32769, "more than 32768 fields; a record holds at most 32768"},
-                        Case{40000, "more than 32768 fields; a record holds at most 32768"}}) {
-    EXPECT_EQ(converted_long(line_of_fields(c.count), "6", 7), std::string("fails: ") + c.cause);
-    try {
-      (void)join(line_of_fields(c.count), "6");
-      ADD_FAILURE() << c.count << " fields were joined";
-    } catch (const Module1::Failure& failure) {
-      EXPECT_TRUE(failure.is_record_failure());
-      EXPECT_EQ(std::string(failure.what()), c.cause);
-    }
-  }
-}
-
-TEST(CodeField, IsTheFourthFieldAndNeedsFourFields) {
-  EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d")").split()), "d\"");
-  EXPECT_EQ(Module1::code_field(PaddedLine(R"("a","b","c","d","e")").split()), "d");
-  for (const char* line : {"", "no separator", R"("a","b")", R"("a","b","c")"}) {
-    EXPECT_THROW((void)Module1::code_field(PaddedLine(line).split()), Module1::Failure) << line;
-  }
-}
-
 TEST(DecideReading, RecordRulesWhereTheFirstLineEndsInACrAndCsvReadsItAlike) {
   using Module1::Reading;
   const std::string record = R"("a","b","c","5","e")";
