@@ -51,29 +51,38 @@ inline std::uint32_t marked_bits(ByteBlock marks) {
   return gather(words[0]) | (gather(words[1]) << 8);
 }
 
+// Which byte of `marks` (each 0xFF or 0) is the first one set, where one is:
+// from the lowest set bit of the word that holds it, with no bit gathered.
+inline std::size_t first_marked(ByteBlock marks) {
+  std::uint64_t words[2];
+  std::memcpy(words, &marks, sizeof(words));
+  const bool in_first = words[0] != 0;
+  const std::uint64_t word = in_first ? words[0] : words[1];
+  return static_cast<std::size_t>(std::countr_zero(word)) / 8 + (in_first ? 0 : 8);
+}
+
 // The first byte from `from` up to `end` that equals `wanted`, or `end`;
-// read two whole blocks at a time, up to 31 bytes past `end`. Against one
-// block at a time: 4-13% less time a line on wide lines, 5-7% more on narrow
-// ones, about the same on realistic ones (the whole conversion in memory,
-// alternating runs, two runs).
+// read two whole blocks at a time, up to 31 bytes past `end`: against one
+// block at a time, faster on wide lines for a little more on narrow ones
+// (run_benchmark).
 inline const char* find_byte(const char* from, const char* end, char wanted) {
   for (; from < end; from += 2 * kBlockSize) {
     const ByteBlock first = bytes_equal(load_block(from), wanted);
     const ByteBlock second = bytes_equal(load_block(from + kBlockSize), wanted);
     if (any_marked(first | second)) {
-      const std::uint32_t marks = marked_bits(first) | (marked_bits(second) << kBlockSize);
-      return std::min(from + std::countr_zero(marks), end);
+      const bool in_first = any_marked(first);
+      return std::min(from + (in_first ? first_marked(first) : kBlockSize + first_marked(second)),
+                      end);
     }
   }
   return end;
 }
 
-// The first `byte` from `from` on, found before `end`. With glibc,
-// memchr made the whole conversion 5% (narrow lines) to 45% (wide ones)
-// faster than the block search; the Windows C library (msvcrt) searches byte
-// by byte, where the block search took 35% less user CPU under Wine. CMake
+// The first `byte` from `from` on, found before `end`; the byte must be
+// there. glibc's memchr is faster than the block search on every line shape;
+// the Windows C library (msvcrt) searches byte by byte, far slower than the
+// block search (run_benchmark; the Windows program under Wine). CMake
 // chooses by platform.
-// The byte must be there.
 inline const char* find_present(const char* from, const char* end, char byte) {
   return RENUMBER_SEARCH_BY_BLOCKS ? find_byte(from, end, byte)
                                    : static_cast<const char*>(std::memchr(
@@ -105,7 +114,7 @@ inline const char* find_any(const char* from, const char* end) {
   for (; from < end; from += kBlockSize) {
     const ByteBlock block = load_block(from);
     const ByteBlock marks = (bytes_equal(block, kWanted) | ...);
-    if (any_marked(marks)) return std::min(from + std::countr_zero(marked_bits(marks)), end);
+    if (any_marked(marks)) return std::min(from + first_marked(marks), end);
   }
   return end;
 }

@@ -24,9 +24,8 @@ class Code {
   [[nodiscard]] std::size_t size() const { return word_ >> kSizeShift; }
 
   // The code itself unless it is none, else `otherwise`; by masking, not by a
-  // branch, which codes that follow no pattern would mispredict. Against a
-  // plain conditional: 8% less time a line on narrow lines, 4% on realistic
-  // ones (the whole conversion in memory, alternating runs).
+  // branch, which codes that follow no pattern would mispredict (measured
+  // against a plain conditional with run_benchmark; the README has the gain).
   [[nodiscard]] Code or_else(Code otherwise) const {
     const std::uint32_t keep_other = 0U - static_cast<std::uint32_t>(word_ == 0);
     Code picked;

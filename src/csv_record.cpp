@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,7 @@ class CsvRecords {
   const char* whole_record(const char* start, const char* end);
   static const char* past_wrapped_field(const char* at, const char* end, std::uint64_t& lines);
   static const char* past_unwrapped_field(const char* at, const char* end);
+  char* code_at(char* to, bool wrapped) const;
   void put_code(bool wrapped);
   void begin_record(const char* at);
   void end_record(const char* at = nullptr, const char* end = nullptr);
@@ -214,8 +216,10 @@ const char* CsvRecords::whole_record(const char* const start, const char* const 
   const char* code = nullptr;  // where the code field begins, its quote included
   const char* code_end = nullptr;
   const char* at = start;
+  // Each field ends before the last byte at hand, so the next one begins
+  // within the bytes.
   for (;; ++at) {
-    if (at == end || ++fields > kMaxFields) return nullptr;
+    ++fields;
     const char* const field = at;
     at = *at == '"' ? past_wrapped_field(at, end, lines) : past_unwrapped_field(at, end);
     if (at == nullptr) return nullptr;
@@ -225,17 +229,17 @@ const char* CsvRecords::whole_record(const char* const start, const char* const 
     }
     if (*at != ',') break;
   }
-  if (!line_end(*at) || fields < kMinFields) return nullptr;
+  if (!line_end(*at) || fields < kMinFields || fields > kMaxFields) return nullptr;
   const bool code_wrapped = *code == '"';
   const auto quotes = static_cast<std::size_t>(code_wrapped);
   carried_code_ = recode({code + quotes, static_cast<std::size_t>(code_end - code) - 2 * quotes},
                          carried_code_);
-  output_.begin_long_line();
-  output_.put({start, static_cast<std::size_t>(code - start)});
-  put_code(code_wrapped);
-  output_.put({code_end, static_cast<std::size_t>(at - code_end)});
-  output_.put(kLineEnd);
-  output_.end_long_line();
+  // The record is written whole, in room asked for once, in whole-block copies.
+  char* to = output_.room(output_room(static_cast<std::size_t>(at + 1 - start)));
+  to = copy_piece(start, static_cast<std::size_t>(code - start), to);
+  to = copy_piece(code_end, static_cast<std::size_t>(at - code_end), code_at(to, code_wrapped));
+  std::memcpy(to, kLineEnd.data(), kLineEnd.size());
+  output_.record_ends_at(to + kLineEnd.size());
   lines_ += lines + 1;
   return at + 1 + static_cast<std::size_t>(*at == '\r' && at[1] == '\n');
 }
@@ -264,14 +268,21 @@ const char* CsvRecords::past_unwrapped_field(const char* at, const char* end) {
   return end - at < 2 || *at == '"' ? nullptr : at;
 }
 
+// Puts the carried code at `to`, wrapped where the code field was, and returns
+// its end; writes up to Code::kMaxSize + 2 bytes.
+char* CsvRecords::code_at(char* to, bool wrapped) const {
+  *to = '"';
+  to += static_cast<std::size_t>(wrapped);
+  std::memcpy(to, carried_code_.padded_text(), Code::kMaxSize);
+  to += carried_code_.size();
+  *to = '"';
+  return to + static_cast<std::size_t>(wrapped);
+}
+
 // Writes the carried code in place of the code field, wrapped where it was.
 void CsvRecords::put_code(bool wrapped) {
-  char replaced[Code::kMaxSize + 2] = {'"'};
-  std::memcpy(replaced + static_cast<std::size_t>(wrapped), carried_code_.padded_text(),
-              Code::kMaxSize);
-  const std::size_t size = carried_code_.size() + 2 * static_cast<std::size_t>(wrapped);
-  if (wrapped) replaced[size - 1] = '"';
-  output_.put({replaced, size});
+  char replaced[Code::kMaxSize + 2];
+  output_.put({replaced, static_cast<std::size_t>(code_at(replaced, wrapped) - replaced)});
 }
 
 void CsvRecords::begin_record(const char* at) {

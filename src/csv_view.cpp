@@ -117,15 +117,6 @@ std::size_t first_line_end_outside_quotes(std::string_view window) {
   return std::string_view::npos;
 }
 
-std::size_t count_separators(std::string_view line, std::size_t limit) {
-  std::size_t count = 0;
-  for (std::size_t at = line.find(kFieldSeparator); at != std::string_view::npos && count < limit;
-       at = line.find(kFieldSeparator, at + kFieldSeparator.size())) {
-    ++count;
-  }
-  return count;
-}
-
 // Whether CSV reads the first line as the record rules do: CSV's own first
 // record, read from the file's start, ends where that line does, at
 // `line_end`, with the same fields; or CSV cannot read it at all. Where the
@@ -193,7 +184,7 @@ Reading decide_reading(std::string_view window, bool whole_file) {
   if (!ends_in_carriage_return) return Reading::csv;
   const std::size_t line_end = window.find('\r');
   if (line_end != std::string_view::npos || whole_file) {
-    const std::size_t fields = count_separators(window.substr(0, line_end), kMaxFields) + 1;
+    const std::size_t fields = count_separators(window.substr(0, line_end), 0, kMaxFields) + 1;
     if (fields < kMinFields || fields > kMaxFields) return Reading::csv;
   }
   return first_line_read_alike(window, line_end, whole_file) &&
@@ -202,33 +193,47 @@ Reading decide_reading(std::string_view window, bool whole_file) {
              : Reading::csv;
 }
 
+namespace {
+
+// Between a line's two ends, every comma stands between two quotes, and every
+// quote beside exactly one comma: then each quote is one of a separator's
+// two, and none is shared. Marks the bytes of the block at `at` that are not
+// so; reads one byte on either side of it.
+ByteBlock stray_bytes(const char* at) {
+  const ByteBlock before = load_block(at - 1);
+  const ByteBlock here = load_block(at);
+  const ByteBlock after = load_block(at + 1);
+  return (bytes_equal(here, ',') & ~(bytes_equal(before, '"') & bytes_equal(after, '"'))) |
+         (bytes_equal(here, '"') & ~(bytes_equal(before, ',') ^ bytes_equal(after, ',')));
+}
+
+}  // namespace
+
 bool plainly_quoted(std::string_view line) {
   const std::size_t size = line.size();
   if (size < 2 || line.front() != '"' || line.back() != '"') return false;
   // A separator at either end would share the line's own quote.
   if (line[1] == ',' || line[size - 2] == ',') return false;
-  // Between the two ends, every comma stands between two quotes, and every
-  // quote beside exactly one comma: then each quote is one of a separator's
-  // two, and none is shared. Looked at byte by byte in whole blocks, with no
-  // count to add up, and left at the first block that shows otherwise.
-  static constexpr ByteBlock kLane = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   const char* const bytes = line.data();
-  const std::size_t end = size - 1;
-  for (std::size_t at = 1; at < end; at += kBlockSize) {
-    const ByteBlock before = load_block(bytes + at - 1);
-    const ByteBlock here = load_block(bytes + at);
-    const ByteBlock after = load_block(bytes + at + 1);
-    ByteBlock stray =
-        (bytes_equal(here, ',') & ~(bytes_equal(before, '"') & bytes_equal(after, '"'))) |
-        (bytes_equal(here, '"') & ~(bytes_equal(before, ',') ^ bytes_equal(after, ',')));
-    if (end - at < kBlockSize) {
-      ByteBlock live;
-      live = kLane < static_cast<unsigned char>(end - at);
-      stray &= live;
-    }
-    if (any_marked(stray)) return false;
+  const std::size_t end = size - 1;  // the closing quote, after the bytes looked at
+  if (end - 1 < kBlockSize) {
+    // Fewer bytes than a block: those read past them are masked off.
+    static constexpr ByteBlock kLane = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    ByteBlock live;
+    live = kLane < static_cast<unsigned char>(end - 1);
+    return !any_marked(stray_bytes(bytes + 1) & live);
   }
-  return true;
+  // Whole blocks, the last one ending at the closing quote, where it may look
+  // at bytes of the block before again: no mask, and the marks looked at once
+  // for two blocks, where most lines are left at the first that shows
+  // otherwise.
+  std::size_t at = 1;
+  for (; end - at > 2 * kBlockSize; at += 2 * kBlockSize) {
+    if (any_marked(stray_bytes(bytes + at) | stray_bytes(bytes + at + kBlockSize))) return false;
+  }
+  ByteBlock stray = stray_bytes(bytes + end - kBlockSize);
+  if (end - at > kBlockSize) stray |= stray_bytes(bytes + at);
+  return !any_marked(stray);
 }
 
 namespace {

@@ -29,7 +29,9 @@ class Lines {
   // left.
   bool read_line(std::string_view& line) {
     if (next_ == end_) return false;
-    // Found before end_: every line of the run ends with one.
+    // Found before end_: every line of the run ends with one. Its line feed,
+    // where it has one, is in the run too: a run never ends between a
+    // carriage return and its line feed (read_lines).
     const char* const carriage_return = find_present(next_, end_, '\r');
     line = {next_, static_cast<std::size_t>(carriage_return - next_)};
     next_ = carriage_return + 1 + static_cast<std::size_t>(carriage_return[1] == '\n');

@@ -9,19 +9,8 @@
 
 namespace Module1 {
 
-LineWriter::LineWriter(host::OutputFile& file, std::size_t buffer_size)
-    : file_(file), buffer_(new char[buffer_size]), capacity_(buffer_size), next_(buffer_.get()) {}
-
-char* LineWriter::room(std::size_t size) {
-  if (size <= capacity_ - buffered()) return next_;
-  write_buffer();
-  if (size > capacity_) {
-    buffer_.reset(new char[size]);
-    capacity_ = size;
-    next_ = buffer_.get();
-  }
-  return next_;
-}
+LineWriter::LineWriter(host::OutputFile& file, std::size_t capacity)
+    : file_(file), buffer_(new char[capacity]), capacity_(capacity), next_(buffer_.get()) {}
 
 void LineWriter::write_piece(std::string_view bytes) {
   while (!bytes.empty()) {

@@ -23,16 +23,25 @@ namespace Module1 {
 // so every CR LF in the output is the end of a line.
 class LineWriter {
  public:
-  static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
+  // `capacity`: the most room asked for at once (the output of a full run of
+  // the reader's lines), held from the start, so that no run has to test for
+  // a buffer to grow.
+  LineWriter(host::OutputFile& file, std::size_t capacity);
 
-  explicit LineWriter(host::OutputFile& file, std::size_t buffer_size = kDefaultBufferSize);
-
-  // Where `size` bytes may be put, after the lines put so far: the buffered
-  // lines go to the file first when the room left is smaller, and the buffer
-  // grows when it is.
-  char* room(std::size_t size);
+  // Where `size` bytes, at most the capacity, may be put after the lines put
+  // so far: the buffered lines go to the file first when the room left is
+  // smaller.
+  char* room(std::size_t size) {
+    if (size > capacity_ - buffered()) write_buffer();
+    return next_;
+  }
   // The lines put in the room end at `end`.
   void lines_end_at(char* end) { next_ = end; }
+  // The same for one record read as CSV (see lines_hold_line_ends).
+  void record_ends_at(char* end) {
+    next_ = end;
+    last_line_end_ = written_ + buffered();
+  }
   // Hands every buffered line to the file and has the file check that it
   // reached the storage device. Throws on any error.
   void flush();
@@ -81,7 +90,7 @@ class LineWriter {
 
   host::OutputFile& file_;
   std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_;
+  const std::size_t capacity_;
   char* next_;                                   // where the next line goes
   std::uint64_t written_ = 0;                    // bytes handed to the file
   std::uint64_t whole_lines_end_ = 0;            // file size after the last line written whole

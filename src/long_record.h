@@ -34,7 +34,7 @@ class LongRecord {
                   : piece.size() - std::min(piece.size(), kFieldSeparator.size() - 1);
     std::size_t at = 0;
     for (;;) {
-      const std::size_t separator = piece.find(kFieldSeparator, at);
+      const std::size_t separator = find_separator(piece, at);
       // A separator that began among the decided bytes may end past them.
       const std::size_t field_end = std::max(at, std::min(separator, decided));
       take_field_bytes(piece.substr(at, field_end - at), emit);

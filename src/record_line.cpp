@@ -13,27 +13,6 @@
 namespace Module1 {
 namespace {
 
-// How many separators `text` holds from `from` on, counted up to `limit`
-// (1 or more): left to right, a comma with a quote on either side that does
-// not start inside the separator before it. Only lines of 98,304 bytes or
-// more come here; kept out of the per-line loop, whose carried code it would
-// otherwise push out of a register (2 instructions a line more, every shape).
-[[gnu::noinline]] std::size_t separators_up_to(std::string_view text, std::size_t from,
-                                               std::size_t limit) {
-  const char* const end = text.data() + text.size();
-  const char* field = text.data() + from;  // where the field being scanned starts
-  std::size_t count = 0;
-  for (const char* comma = field; end - comma > 1 && count < limit; ++comma) {
-    comma = static_cast<const char*>(
-        std::memchr(comma, ',', static_cast<std::size_t>(end - comma - 1)));
-    if (comma == nullptr) break;
-    if (comma == field || comma[-1] != '"' || comma[1] != '"') continue;
-    ++count;
-    field = comma + 2;
-  }
-  return count;
-}
-
 constexpr std::size_t kSeparatorsNoted = 4;
 
 // Notes the separators whose commas `bits` marks (bit i for the comma at
@@ -75,9 +54,8 @@ std::uint64_t bits_below(std::size_t count) {
 // The first four separators of most lines lie in the window of their first
 // 66 bytes, the commas at positions 1 to 64. They are found there together,
 // from the marks of commas between quotes, without a branch per comma that
-// the processor could not predict. Against a scan for commas with memchr for
-// every line, this saved 17-21 ns a line on Linux (the whole conversion in
-// memory, every shape), and a sixth of the user CPU of the Windows program.
+// the processor could not predict: faster on every shape than a scan for
+// commas with memchr, on Linux and in the Windows program (run_benchmark).
 // Commas read past the line's end (see kWholeCopy) are masked off.
 constexpr std::size_t kWindowStart = 1;
 constexpr std::size_t kWindowEnd = kWindowStart + 64;
@@ -103,10 +81,9 @@ std::uint64_t quoted_commas_in_window(std::string_view line) {
 }
 
 // Notes the separators of the window one by one, then goes on past it,
-// block by block, for lines whose fourth separator lies further on. Against
-// scanning such lines again comma by comma: 82 fewer instructions a line and
-// 6% less CPU time for the whole run (lines whose first fields take 70 to
-// 110 bytes).
+// block by block, for lines whose fourth separator lies further on, which
+// spares scanning them again comma by comma (run_benchmark, lines whose first
+// fields take 70 to 110 bytes).
 FieldList split_from_window(std::string_view line, std::uint64_t window) {
   FieldList fields;
   fields.line = line;
@@ -122,6 +99,19 @@ FieldList split_from_window(std::string_view line, std::uint64_t window) {
 }
 
 }  // namespace
+
+// Only lines of 98,304 bytes or more come here, from split_record. Not
+// inlined there: its registers would push the per-line loop's carried code
+// onto the stack (run_benchmark, cachegrind).
+[[gnu::noinline]] std::size_t count_separators(std::string_view text, std::size_t from,
+                                               std::size_t limit) {
+  std::size_t count = 0;
+  for (std::size_t at = find_separator(text, from); at != std::string_view::npos && count < limit;
+       at = find_separator(text, at + kFieldSeparator.size())) {
+    ++count;
+  }
+  return count;
+}
 
 FieldList split_record(std::string_view line) {
   FieldList fields;
@@ -142,7 +132,7 @@ FieldList split_record(std::string_view line) {
   fields.over_field_limit =
       fields.separator_count == kSeparatorsNoted &&
       line.size() >= kFieldSeparator.size() * kMaxFields &&
-      separators_up_to(line, fields.fourth_separator + kFieldSeparator.size(),
+      count_separators(line, fields.fourth_separator + kFieldSeparator.size(),
                        kMaxFields - kSeparatorsNoted) == kMaxFields - kSeparatorsNoted;
   return fields;
 }

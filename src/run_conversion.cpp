@@ -23,10 +23,9 @@ namespace Module1 {
 namespace {
 
 // No read or write reaches the transfer cap: a read fills at most the
-// reader's buffer, a write empties at most the writer's, grown at most to
-// the room for the lines of one read.
+// reader's buffer, a write empties at most the writer's, which holds the
+// output of the lines of one read.
 static_assert(LineReader::kDefaultBufferSize <= host::kMaxTransfer &&
-              LineWriter::kDefaultBufferSize <= host::kMaxTransfer &&
               output_room(LineReader::kDefaultBufferSize) <= host::kMaxTransfer);
 
 std::string path_beside_program(host::Host& host, std::string_view file_name) {
@@ -106,8 +105,7 @@ Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
 
 // A line too long for the reader's buffer, converted as it is read. Not
 // inlined, nor called from the loop over runs, so that the per-line loop
-// keeps its registers: inlined, narrow lines took 175 instructions each
-// instead of 170, in one loop with the runs 176.
+// keeps its registers (cachegrind on narrow lines).
 [[gnu::noinline]] Code convert_long_line(LineReader& input, LineWriter& output, Code carried_code,
                                          std::uint64_t& lines_converted, OpenField& open_field) {
   LongRecord record(carried_code);
@@ -164,12 +162,13 @@ void put_in_place(Output& output) {
 // per-line loop instructions on every line.
 [[gnu::noinline]] void open_files(host::Host& host, std::vector<std::string>& paths,
                                   std::unique_ptr<host::InputFile>& input_file,
-                                  host::FileState& input_at_open, Output& output) {
+                                  host::FileState& input_at_open, Output& output,
+                                  std::size_t line_buffer_size) {
   paths = {path_beside_program(host, kInputFileName), path_beside_program(host, kOutputFileName)};
   input_file = host.open_input(paths[0]);
   input_at_open = input_file->state();
   output.file = host.open_output(paths[1], input_at_open.size);
-  output.lines.emplace(*output.file);
+  output.lines.emplace(*output.file, output_room(line_buffer_size));
 }
 
 // Completion is announced only for output that is on the storage device in
@@ -234,7 +233,7 @@ Outcome run_conversion(host::Host& host, std::size_t line_buffer_size) {
   std::uint64_t lines_converted = 0;
   host::FileState input_at_open;
   try {
-    open_files(host, paths, input_file, input_at_open, output);
+    open_files(host, paths, input_file, input_at_open, output, line_buffer_size);
 
     LineReader input(*input_file, line_buffer_size);
     Code carried_code;

@@ -267,8 +267,8 @@ class PosixOutputFile final : public OutputFile {
 
  private:
   // Allocates the blocks of about `size` bytes at once, which spares the file
-  // system much bookkeeping while the file grows (ext4, 256 MiB of ordinary
-  // lines: runs 10% longer without it). The file's size stays what was
+  // system much bookkeeping while the file grows (bench/compare.py, on ext4).
+  // The file's size stays what was
   // written, so a run that is killed leaves no tail of zeros.
   void reserve(std::uint64_t size) {
     if (size == 0) return;
@@ -280,8 +280,8 @@ class PosixOutputFile final : public OutputFile {
 
   // Asks the system to start writing the bytes written since the last call,
   // without waiting for the device, so that the final sync waits for little
-  // (256 MiB of ordinary lines: runs 45% longer without it). Errors surface
-  // at the final sync.
+  // and the device works while the lines are converted (bench/compare.py).
+  // Errors surface at the final sync.
   void start_device_writes() {
     static constexpr std::uint64_t kStep = std::uint64_t{8} << 20;
     if (size_ - started_ < kStep) return;

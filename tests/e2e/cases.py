@@ -11,6 +11,11 @@ import sys
 from dataclasses import dataclass
 from typing import Callable, Optional
 
+import reference
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
+from make_data import records  # noqa: E402  (the benchmark's realistic records)
+
 DONE = "うはｗｗｗｗｗｗｗｗｗ おｋｗｗｗｗｗｗｗｗｗ"
 FAILED = "data.datがありません"
 
@@ -18,6 +23,7 @@ ABSENT = object()     # data2.dat must not exist afterwards
 NOT_CHECKED = object()  # data2.dat is a link; data.dat being intact is what counts
 UNCHANGED = object()  # data2.dat must still hold what it held before
 WHOLE_RECORDS = object()  # data2.dat must hold whole records of the correct output
+PREFIX = object()  # data2.dat, where there is one, begins the correct output
 
 OLD_OUTPUT = b"old data2 content\r\n"
 
@@ -58,6 +64,21 @@ class Case:
                                           # to data.dat
     stderr_into: str = ""                 # standard error appended to this file of the folder
     mode: Optional[int] = None            # data2.dat's permission bits afterwards
+    fiu: str = ""                         # a libfiu failure point enabled for the run
+    redirections: str = ""                # the shell's, closing standard streams ("2>&-")
+
+    @property
+    def killed_at(self) -> str:
+        """Where the preloaded library kills the run, if it does."""
+        return (self.faults or {}).get("RENUMBER_KILL_AT", "")
+
+
+def realistic_data(size: int) -> bytes:
+    """At least `size` bytes of the benchmark's realistic records."""
+    source, data = records(random.Random(7)), bytearray()
+    while len(data) < size:
+        data += next(source)
+    return bytes(data)
 
 
 def rec(*fields: str, enc: str = "cp932") -> bytes:
@@ -132,12 +153,8 @@ def _fifo_input(folder: str) -> None:
 
 def _realistic_data(folder: str) -> None:
     """Data long enough for the run to be stopped midway."""
-    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
-    from make_data import records  # the benchmark's realistic records
-    source, size = records(random.Random(7)), 0
     with open(os.path.join(folder, "data.dat"), "wb") as data:
-        while size < 24 << 20:
-            size += data.write(next(source))
+        data.write(realistic_data(24 << 20))
 
 
 def _fields(count: int) -> bytes:
@@ -148,15 +165,15 @@ GOOD = rec("A01", "x", "y", "5", "z")
 MEMO_AFTER = (1 << 20) // (len(GOOD) + 2) + 1  # records: past the first MiB
 GOOD_OUT = rec("A01", "x", "y", "6", "z")
 THREE_FIELDS = rec("a", "b", "c")
+CODES = sorted(reference.TABLE, key=lambda old: int(reference.TABLE[old]))  # by the new code
 
 CASES = [
     Case("road of one record",
          crlf(rec("A01", "x", "y", "99", "z"), rec("A02", "x", "y", "77", "z")),
          DONE, crlf(rec("A01", "x", "y", "1", "z"), rec("A02", "x", "y", "1", "z"))),
     Case("every code of the table",
-         crlf(*[rec("r", "a", "b", code, "e") for code in
-                "0 99 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 19 16 17 18".split()]),
-         DONE, crlf(*[rec("r", "a", "b", str(new), "e") for new in range(21)])),
+         crlf(*[rec("r", "a", "b", old.decode(), "e") for old in CODES]),
+         DONE, crlf(*[rec("r", "a", "b", reference.TABLE[old].decode(), "e") for old in CODES])),
     Case("unknown first code leaves the code field empty; near misses carry",
          crlf(rec("a", "b", "c", "20", "e"), rec("a", "b", "c", "5", "e"),
               rec("a", "b", "c", "05", "e"), rec("a", "b", "c", " 5", "e"),
@@ -304,12 +321,16 @@ CASES = [
     Case("a folder on a read-only volume", crlf(GOOD), FAILED, ABSENT, read_only_volume=True,
          stderr="data2.dat", os_message="data2.dat: Read-only file system"),
     # Writes and syncs that the device refuses.
-    Case("a bad record, then the lines before it cannot be written", crlf(GOOD, THREE_FIELDS),
-         FAILED, WHOLE_RECORDS, faults={"RENUMBER_WRITE_ERROR": "5"},
-         stderr="data.dat line 2: 3 fields; a record needs at least 5; the lines before it "
+    # The bad record within the first buffer of output, so that its write is
+    # the one that fails.
+    Case("a bad record, then the lines before it cannot be written",
+         crlf(*[GOOD] * 1000, THREE_FIELDS), FAILED, WHOLE_RECORDS,
+         faults={"RENUMBER_WRITE_ERROR": "5"},
+         stderr="data.dat line 1001: 3 fields; a record needs at least 5; the lines before it "
                 "could not all be written: "),
-    Case("a bad record, then neither writing nor cutting back works", crlf(GOOD, THREE_FIELDS),
-         FAILED, NOT_CHECKED, faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5"},
+    Case("a bad record, then neither writing nor cutting back works",
+         crlf(*[GOOD] * 1000, THREE_FIELDS), FAILED, PREFIX,
+         faults={"RENUMBER_WRITE_ERROR": "5", "RENUMBER_TRUNCATE_ERROR": "5"},
          stderr="; it may end inside a record"),
     Case("data2.dat on a full disk", crlf(GOOD, GOOD), FAILED, WHOLE_RECORDS,
          faults={"RENUMBER_WRITE_ERROR": str(28)}, stderr="data2.dat: ",

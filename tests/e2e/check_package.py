@@ -25,7 +25,7 @@ import zipfile
 
 from cases import DONE, FAILED
 from desktop import headless
-from harness import report
+from harness import Native, report, started_in_place
 
 GUIDE = "はじめにお読みください.txt"
 SAMPLE = "見本/data.dat"
@@ -201,12 +201,10 @@ def first_run_as_written(archive: str, guide: str, folder: str, program: str):
         if os.path.exists(os.path.join(unpacked, "data.dat")):
             return ["a data.dat is left beside the program"]
         shutil.copy(os.path.join(unpacked, SAMPLE), os.path.join(unpacked, "data.dat.txt"))
-        own = subprocess.run([os.path.join(unpacked, program)], cwd=unpacked, env=headless(),
-                             stdin=subprocess.DEVNULL, capture_output=True)
-        if own.returncode != 1 or FAILED not in own.stdout.decode("utf-8", "replace") or \
-                "data.dat.txt" not in own.stderr.decode("utf-8", "replace"):
-            return [f"then a data.dat.txt beside the program: status {own.returncode}, "
-                    f"printed {own.stdout!r}, cause line {own.stderr!r}"]
+        status, shown, stderr = Native().outcome(started_in_place(os.path.join(unpacked, program)))
+        if status != 1 or FAILED not in shown or b"data.dat.txt" not in stderr:
+            return [f"then a data.dat.txt beside the program: status {status}, printed {shown!r}, "
+                    f"cause line {stderr!r}"]
         return []
     finally:
         shutil.rmtree(root, ignore_errors=True)

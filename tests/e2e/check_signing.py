@@ -13,8 +13,8 @@ import zipfile
 import reference
 from cases import DONE
 from desktop import Xvfb, require
-from harness import report
-from run_wine import WineFolder, WinePrefix, dismissed
+from harness import CaseFolder, Wine, report
+from run_wine import WinePrefix
 
 PASSWORD = "throwaway-4821"  # of the PKCS#12 files, and the token's PIN
 SIGNED = "renumber.exe is signed"
@@ -32,7 +32,7 @@ softhsm2-util --init-token --free --label renumber --so-pin {PASSWORD} --pin {PA
 softhsm2-util --import rsa.key --token renumber --label key --id 01 --pin {PASSWORD}"""
 
 
-def release(source, d, signer, says, screen, prefix):
+def release(source, d, signer, says, wine):
     folder = tempfile.mkdtemp(dir=d)
     env = {name: value for name, value in os.environ.items() if not name.startswith("RENUMBER_")}
     done = subprocess.run(["strace", "-f", "-qq", "--seccomp-bpf", "-e", "trace=execve", "-s",
@@ -57,13 +57,17 @@ def release(source, d, signer, says, screen, prefix):
     verified = [subprocess.run(["osslsigncode", "verify", "-CAfile", f"{d}/ca.pem", "-in", path],
                                capture_output=True).returncode == 0
                 for path in (program, f"{program}.changed.exe")]
-    run = WineFolder(program, DATA, f"{folder}/run")
-    status, notices = dismissed(screen, prefix, run.program)
+    run = CaseFolder(program, data=DATA, app=f"{folder}/run")
+    try:
+        status, shown, _ = wine.outcome(run)
+        output = run.read("data2.dat")
+    finally:
+        run.remove()
     if verified != [True, False] or subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=folder,
                                                    capture_output=True).returncode or \
-            (status, notices, run.output()) != (0, [DONE], reference.convert(DATA)[0]):
+            (status, shown, output) != (0, DONE + "\n", reference.convert(DATA)[0]):
         return [f"verified, then with a byte changed: {verified}; SHA256SUMS; under Wine: exit "
-                f"status {status}, notices {notices!r}, or data2.dat wrong"]
+                f"status {status}, shown {shown!r}, or data2.dat wrong"]
     return []
 
 
@@ -84,8 +88,8 @@ def main():
         with Xvfb() as screen:
             prefix = WinePrefix(screen)
             try:
-                return report([(f"a release with {name}", release(source, d, signer, says, screen,
-                                                                   prefix))
+                wine = Wine(screen, prefix.env, "")
+                return report([(f"a release with {name}", release(source, d, signer, says, wine))
                                for name, signer, says in rows])
             finally:
                 prefix.close()

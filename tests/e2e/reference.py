@@ -28,6 +28,10 @@ def new_code(old: int) -> int:
 TABLE = {str(old).encode(): str(new_code(old)).encode() for old in [0, 99, *range(1, 20)]}
 
 
+def bom_length(data: bytes) -> int:
+    return len(BOM) if data.startswith(BOM) else 0
+
+
 def record_separators(line: bytes) -> List[int]:
     """Where the record rules cut: the comma of each "," from left to right,
     never overlapping."""
@@ -109,13 +113,11 @@ def record_rules(window: bytes, whole: bool) -> bool:
         return False
     # CSV's own first record, read from the file's start, must end where that
     # line does, with the same fields, or CSV must not read it at all.
-    mark = len(BOM) if window.startswith(BOM) else 0
-    record = csv_fields(window, mark)
-    if record[0] is None:
+    mark = bom_length(window)
+    record = window_record(window, mark, whole)
+    if record is None:
         return True
     fields, line_end, _ = record
-    if line_end == len(window) and not whole:
-        return True  # the window ends first
     if line_end != (cr if cr != -1 else len(window)):
         return False
     commas = [end for (_, end, _) in fields[:-1]]
@@ -168,17 +170,21 @@ def invalid_at(data: bytes, at: int) -> int:
         at += 1
 
 
+def window_record(window: bytes, at: int, whole: bool):
+    """CSV's record from `at`, as csv_fields reads it; None where CSV cannot
+    read it or the window ends first."""
+    record = csv_fields(window, at)
+    if record[0] is None or (record[1] == len(window) and not whole):
+        return None
+    return record
+
+
 def carries_line_break(window: bytes, whole: bool) -> bool:
     """Whether CSV, reading the window from its start, reads a carriage return
     inside a wrapped field and goes on to end that record."""
-    at = len(BOM) if window.startswith(BOM) else 0
-    while at < len(window):
-        record = csv_fields(window, at)
-        if record[0] is None:
-            return False
-        fields, line_end, at = record
-        if line_end == len(window) and not whole:
-            return False
+    at = bom_length(window)
+    while at < len(window) and (record := window_record(window, at, whole)):
+        fields, _, at = record
         if any(b"\r" in window[start:end] for start, end, wrapped in fields if wrapped):
             return True
     return False
@@ -213,7 +219,7 @@ def convert_records(data: bytes) -> Tuple[bytes, bool]:
 
 
 def convert_csv(data: bytes) -> Tuple[bytes, bool]:
-    mark = len(BOM) if data.startswith(BOM) else 0
+    mark = bom_length(data)
     output, carried, at = [data[:mark]], b"", mark
     while at < len(data):
         record = csv_fields(data, at)

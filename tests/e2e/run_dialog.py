@@ -8,12 +8,11 @@ Usage: run_dialog.py PROGRAM SCREENSHOT_FOLDER WAYLAND_KEYBOARD
 """
 
 import os
-import subprocess
 import sys
 
 from cases import CASES, DONE, FAILED
 from desktop import Sway, Xvfb, require
-from harness import CaseFolder, judge, report
+from harness import CaseFolder, Native, in_case_folder, judge, report
 
 BOTH = ("X11", "Wayland")
 ROWS = [  # case name, how the user dismisses it, screenshot name, desktops
@@ -29,62 +28,50 @@ def case_named(name):
     return next(case for case in CASES if case.name == name)
 
 
-def run_case(screen, case, program, shots, key, shot):
-    folder = CaseFolder(case, program)
+def run_case(screen, case, folder, shots, key, shot):
+    process = Native(env=screen.env).start(folder)
     try:
-        process = subprocess.Popen([folder.start], cwd=folder.cwd, env=screen.env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
-        try:
-            window = screen.wait_for_window("renumber", process)
-        except (RuntimeError, TimeoutError) as error:
-            stdout, stderr = process.communicate(timeout=30)
-            return [str(error), f"stdout {stdout!r}", f"stderr {stderr[-2000:]!r}"]
-        problems = screen.window_problems(window)
-        if process.poll() is not None:
-            problems.append("the program ended while its dialog was up")
-        if case.notice == DONE and folder.read("data2.dat") != case.output:
-            problems.append("data2.dat not complete while the completion dialog is up")
-        if shot:
-            screen.screenshot(os.path.join(shots, screen.shot_prefix + shot))
-        screen.dismiss(process, window, key)
+        window = screen.wait_for_window("renumber", process)
+    except (RuntimeError, TimeoutError) as error:
         stdout, stderr = process.communicate(timeout=30)
-        if stdout:
-            problems.append(f"printed {stdout!r} besides showing the dialog")
-        if screen.has_window("renumber"):
-            problems.append("the dialog is still there")
-        # The dialog's text cannot be read back here: the exit status and the
-        # cause line tell which notice it was, the screenshots show its text.
-        notice = DONE if process.returncode == 0 else FAILED
-        problems += judge(case, folder, notice, process.returncode, stderr.decode())
-        return problems
-    finally:
-        folder.remove()
+        return [str(error), f"stdout {stdout!r}", f"stderr {stderr[-2000:]!r}"]
+    problems = screen.window_problems(window)
+    if process.poll() is not None:
+        problems.append("the program ended while its dialog was up")
+    if case.notice == DONE and folder.read("data2.dat") != case.output:
+        problems.append("data2.dat not complete while the completion dialog is up")
+    if shot:
+        screen.screenshot(os.path.join(shots, screen.shot_prefix + shot))
+    screen.dismiss(process, window, key)
+    stdout, stderr = process.communicate(timeout=30)
+    if stdout:
+        problems.append(f"printed {stdout!r} besides showing the dialog")
+    if screen.has_window("renumber"):
+        problems.append("the dialog is still there")
+    # The dialog's text cannot be read back here: the exit status and the
+    # cause line tell which notice it was, the screenshots show its text.
+    notice = DONE if process.returncode == 0 else FAILED
+    return problems + judge(case, folder, notice + "\n", process.returncode, stderr.decode())
 
 
-def run_without_display(env, case, program):
+def run_without_display(env, case, folder):
     """The notice on standard output, as without a desktop."""
-    folder = CaseFolder(case, program)
-    try:
-        process = subprocess.run([folder.start], cwd=folder.cwd, env=env,
-                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        stdout = process.stdout.decode("utf-8", "replace")
-        problems = [] if stdout.count("\n") == 1 else [f"stdout {stdout!r} is not one notice line"]
-        return problems + judge(case, folder, stdout.rstrip("\n"), process.returncode,
-                                process.stderr.decode())
-    finally:
-        folder.remove()
+    status, shown, stderr = Native(env=env).outcome(folder)
+    return judge(case, folder, shown, status, stderr.decode())
 
 
 def run_rows(screen, program, shots):
     results = []
     for name, key, shot, desktops in ROWS:
         if screen.name in desktops:
-            results.append((f"{screen.name}: {name} (dismissed with {key})",
-                            run_case(screen, case_named(name), program, shots, key, shot)))
+            case = case_named(name)
+            results.append((f"{screen.name}: {name} (dismissed with {key})", in_case_folder(
+                case, program, lambda folder: run_case(screen, case, folder, shots, key, shot))))
+    road = case_named("road of one record")
     for label, env in screen.broken_envs():
         results.append((f"{screen.name}: {label} leaves the notice to the terminal",
-                        run_without_display(env, case_named("road of one record"), program)))
+                        in_case_folder(road, program,
+                                       lambda folder: run_without_display(env, road, folder))))
     return results
 
 
@@ -95,11 +82,10 @@ def main():
     results = []
     with Xvfb() as screen:
         results += run_rows(screen, program, shots)
-        folder = CaseFolder(case_named("road of one record"), program)
+        folder = CaseFolder(program, case_named("road of one record"))
         try:
             problems = screen.notice_in_front(
-                lambda: subprocess.Popen([folder.start], cwd=folder.cwd, env=screen.env,
-                                         stdin=subprocess.DEVNULL),
+                lambda: Native(env=screen.env).start(folder, stdout=None, stderr=None),
                 os.path.join(shots, "dialog-in-front.png"))
         except (RuntimeError, TimeoutError) as error:
             problems = [str(error)]

@@ -14,46 +14,22 @@ import tempfile
 import time
 
 import reference
-from cases import DONE, FAILED
-from desktop import headless, require
-from harness import (NEW_OUTPUT, can_mount, check_kept_after_full_disk, check_whole_records,
-                     disk_filling_midway, realistic_data, report, stopped_once_written)
+from cases import DONE, FAILED, Case
+from desktop import require
+from harness import (NEW_OUTPUT, CaseFolder, Native, check_whole_records, full_disk,
+                     in_case_folder, realistic_data, report, stopped_once_written)
 
-ENV = headless()  # the terminal notice
-BLANK_LINE_DATA = b'"a","b","c","5","e"\r\n\r\n'
-
-
-class Folder:
-    """The program and data.dat in a fresh folder (or one given)."""
-
-    def __init__(self, program, data, folder=None):
-        self.path = folder or tempfile.mkdtemp(prefix="renumber-hazard-")
-        self.program = os.path.join(self.path, "renumber")
-        shutil.copy2(program, self.program)
-        self.write("data.dat", data)
-
-    def file(self, name):
-        return os.path.join(self.path, name)
-
-    def write(self, name, content):
-        with open(self.file(name), "wb") as f:
-            f.write(content)
-
-    def read(self, name):
-        with open(self.file(name), "rb") as f:
-            return f.read()
-
-    def start(self, **kwargs):
-        return subprocess.Popen([self.program], cwd="/", env=ENV, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
-
-    def run(self):
-        done = subprocess.run([self.program], cwd="/", env=ENV, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=120)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
-
-    def remove(self):
-        shutil.rmtree(self.path, ignore_errors=True)
+NATIVE = Native()  # the terminal notice
+GOOD = b'"a","b","c","5","e"\r\n'
+GOOD_OUT = b'"a","b","c","6","e"\r\n'
+# Launchers that start programs with no standard streams: nothing the
+# program prints may land in data2.dat.
+CLOSED_STREAMS = [Case(f"standard streams closed: {redirections}", data, notice, GOOD_OUT,
+                       redirections=redirections)
+                  for redirections, data, notice in [("<&- >&-", GOOD, DONE),
+                                                     ("<&- >&- 2>&-", GOOD, DONE),
+                                                     (">&- 2>&-", GOOD + b"\r\n", FAILED),
+                                                     ("2>&-", GOOD + b"\r\n", FAILED)]]
 
 
 def expect(problems, what, actual, expected):
@@ -63,26 +39,14 @@ def expect(problems, what, actual, expected):
         problems.append(f"{what}: {shown!r}, expected {expected!r}"[:400])
 
 
-def closed_standard_streams(program):
-    """Launchers that start programs with no standard streams: nothing the
-    program prints may land in data2.dat."""
-    problems = []
-    good = b'"a","b","c","5","e"\r\n'
-    for redirections, data, status, output in [
-            ("<&- >&-", good, 0, b'"a","b","c","6","e"\r\n'),
-            ("<&- >&- 2>&-", good, 0, b'"a","b","c","6","e"\r\n'),
-            (">&- 2>&-", BLANK_LINE_DATA, 1, b'"a","b","c","6","e"\r\n'),
-            ("2>&-", BLANK_LINE_DATA, 1, b'"a","b","c","6","e"\r\n')]:
-        folder = Folder(program, data)
-        try:
-            done = subprocess.run(f'exec "{folder.program}" {redirections}', shell=True, cwd="/",
-                                  env=ENV, stdin=subprocess.DEVNULL, capture_output=True,
-                                  timeout=60)
-            expect(problems, f"{redirections}: exit status", done.returncode, status)
-            expect(problems, f"{redirections}: data2.dat", folder.read("data2.dat"), output)
-        finally:
-            folder.remove()
-    return problems
+def stopped_midway(folder):
+    """The program, started and stopped once it has written; None where it
+    ended first."""
+    run = NATIVE.start(folder)
+    if stopped_once_written(run, folder.file(NEW_OUTPUT)):
+        return run
+    run.kill()
+    return None
 
 
 def two_runs_at_once(program, data, expected):
@@ -90,15 +54,14 @@ def two_runs_at_once(program, data, expected):
     the first run's new file and the old data2.dat alone; a run after both
     is unaffected."""
     problems = []
-    folder = Folder(program, data)
-    folder.write("data2.dat", b"old\r\n")
+    folder = CaseFolder(program, data=data, old_output=b"old\r\n")
     try:
-        first = folder.start()
-        if not stopped_once_written(first, folder.file(NEW_OUTPUT)):
-            first.kill()
+        first = stopped_midway(folder)
+        if not first:
             return ["the first run ended before it could be stopped"]
         written = folder.read(NEW_OUTPUT)
-        status, notice, cause = folder.run()
+        status, notice, cause = NATIVE.outcome(folder)
+        cause = cause.decode()
         expect(problems, "second run: exit status", status, 1)
         expect(problems, "second run: notice", notice, FAILED + "\n")
         if "data2.dat: in use by another program or another run" not in cause or cause.count("\n") != 1:
@@ -111,7 +74,7 @@ def two_runs_at_once(program, data, expected):
         expect(problems, "first run: exit status", first.returncode, 0)
         expect(problems, "first run: notice", stdout.decode(), DONE + "\n")
         expect(problems, "first run: data2.dat", folder.read("data2.dat"), expected)
-        status, notice, _ = folder.run()
+        status, notice, _ = NATIVE.outcome(folder)
         expect(problems, "a later run: exit status and notice", (status, notice), (0, DONE + "\n"))
     finally:
         folder.remove()
@@ -152,12 +115,11 @@ def changed_while_read(program, data):
 
     for name, change in [("appended to", append), ("cut short", truncate),
                          ("rewritten in place", rewrite), ("saved again", saved_next_second)]:
-        folder = Folder(program, data)
+        folder = CaseFolder(program, data=data)
         os.utime(folder.file("data.dat"), ns=(0, second + 10**9 - 1))
         try:
-            run = folder.start()
-            if not stopped_once_written(run, folder.file(NEW_OUTPUT)):
-                run.kill()
+            run = stopped_midway(folder)
+            if not run:
                 problems.append(f"{name}: the run ended before it could be stopped")
                 continue
             change(folder.file("data.dat"))
@@ -175,46 +137,27 @@ def changed_while_read(program, data):
     return problems
 
 
-def full_disk(program):
-    """data2.dat on a small file system that fills up midway: the failure is
-    reported and data2.dat holds whole records, and not none of them."""
-    problems = []
-    if not can_mount(problems):
-        return problems
-    with disk_filling_midway(program) as (space, data, expected):
-        folder = Folder(program, data, space)
-        status, notice, cause = folder.run()
-        expect(problems, "exit status", status, 1)
-        expect(problems, "notice", notice, FAILED + "\n")
-        if "data2.dat: No space left on device" not in cause:
-            problems.append(f"cause {cause!r}")
-        output = folder.read("data2.dat")
-    check_kept_after_full_disk(output, expected, problems)
-    return problems
-
-
 def synced_before_the_notice(program):
     """The program's system calls, traced: the new file is synced, put in
     data2.dat's place and the folder synced, in that order, before the
     notice is printed, whether there was a data2.dat or not."""
     problems = []
     for created in (True, False):
-        folder = Folder(program, b'"a","b","c","5","e"\r\n')
+        folder = CaseFolder(program, data=GOOD, old_output=None if created else b"old\r\n")
         try:
-            if not created:
-                folder.write("data2.dat", b"old\r\n")
             trace = folder.file("trace")
             # LeakSanitizer cannot run under ptrace; the sanitized build runs without it here.
-            subprocess.run(["strace", "-f", "-y", "-o", trace, "-e",
-                            "trace=fdatasync,fsync,rename,write", folder.program], cwd="/",
-                           env=dict(ENV, ASAN_OPTIONS="detect_leaks=0"),
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=True)
+            status, _, _ = NATIVE.outcome(
+                folder, env=dict(NATIVE.env, ASAN_OPTIONS="detect_leaks=0"),
+                wrap=["strace", "-f", "-y", "-o", trace, "-e",
+                      "trace=fdatasync,fsync,rename,write"])
+            expect(problems, "traced run: exit status", status, 0)
             calls = open(trace, encoding="utf-8", errors="replace").read().splitlines()
 
             def found(*parts):
                 return [i for i, call in enumerate(calls) if all(part in call for part in parts)]
             order = [found("fdatasync(", f"{NEW_OUTPUT}>"), found("rename(", NEW_OUTPUT),
-                     found("fsync(", f"<{folder.path}>"), found("write(1")]
+                     found("fsync(", f"<{folder.app}>"), found("write(1")]
             label = "created" if created else "existing"
             if any(len(step) != 1 for step in order) or \
                     [step[0] for step in order] != sorted(step[0] for step in order):
@@ -225,35 +168,34 @@ def synced_before_the_notice(program):
     return problems
 
 
+def ended(process, what, stuck, problems):
+    """The process ends within 20 s, with exit status 0; it is killed otherwise."""
+    try:
+        expect(problems, f"{what}: exit status", process.wait(timeout=20), 0)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        problems.append(f"{what}: {stuck}")
+
+
 def terminal_notice(program):
     """The notice waits for Enter only when standard input and standard output
     are both a terminal."""
     problems = []
-    folder = Folder(program, b'"a","b","c","5","e"\r\n')
+    folder = CaseFolder(program, data=GOOD)
     master, slave = pty.openpty()
     try:
         with open(folder.file("log.txt"), "wb") as log:
-            redirected = subprocess.Popen([folder.program], cwd="/", env=ENV, stdin=slave,
-                                          stdout=log, stderr=subprocess.DEVNULL)
-            try:
-                expect(problems, "output redirected: exit status", redirected.wait(timeout=20), 0)
-            except subprocess.TimeoutExpired:
-                redirected.kill()
-                problems.append("output redirected to a file: the program waited for Enter")
+            redirected = NATIVE.start(folder, stdin=slave, stdout=log, stderr=subprocess.DEVNULL)
+            ended(redirected, "output redirected", "the program waited for Enter", problems)
         expect(problems, "output redirected: log.txt", folder.read("log.txt"),
                (DONE + "\n").encode())
 
-        seen = subprocess.Popen([folder.program], cwd="/", env=ENV, stdin=slave, stdout=slave,
-                                stderr=slave)
+        seen = NATIVE.start(folder, stdin=slave, stdout=slave, stderr=slave)
         time.sleep(1)
         if seen.poll() is not None:
             problems.append("on a terminal: the program ended without waiting for Enter")
         os.write(master, b"\n")
-        try:
-            expect(problems, "on a terminal: exit status", seen.wait(timeout=20), 0)
-        except subprocess.TimeoutExpired:
-            seen.kill()
-            problems.append("on a terminal: Enter did not end the program")
+        ended(seen, "on a terminal", "Enter did not end the program", problems)
         shown = os.read(master, 4096).decode("utf-8", "replace")
         if f"{DONE}\r\n（Enter キーを押すと終わります）\r\n" not in shown:
             problems.append(f"on a terminal: shown {shown!r}, without the notice and the hint")
@@ -273,14 +215,14 @@ def folder_names_in_the_cause(program):
         for name, shown in [("new\nline\x1b[31mred", "new\\nline\\x1b[31mred"),
                             ("データ 置き場", "データ 置き場"),
                             ("long" * 60, "long" * 60)]:
-            folder_path = os.path.join(root, name)
-            os.mkdir(folder_path)
-            folder = Folder(program, b"", folder_path)
-            os.remove(folder.file("data.dat"))
-            status, notice, cause = folder.run()
+            folder = CaseFolder(program, app=os.path.join(root, name))
+            try:
+                status, notice, cause = NATIVE.outcome(folder)
+            finally:
+                folder.remove()
             expect(problems, f"{name!r}: exit status and notice", (status, notice),
                    (1, FAILED + "\n"))
-            expect(problems, f"{name!r}: cause line", cause,
+            expect(problems, f"{name!r}: cause line", cause.decode(),
                    f"renumber: {root}/{shown}/data.dat: No such file or directory\n")
     finally:
         shutil.rmtree(root, ignore_errors=True)
@@ -293,10 +235,11 @@ def main():
     data = realistic_data(48 << 20)  # long enough to be stopped midway
     expected = reference.convert(data)[0]
     return report([
-        ("closed standard streams", closed_standard_streams(program)),
+        *[(case.name, in_case_folder(case, program, lambda folder: NATIVE.run(case, folder, [])))
+          for case in CLOSED_STREAMS],
         ("two runs at once", two_runs_at_once(program, data, expected)),
         ("data.dat changed while it was read", changed_while_read(program, data)),
-        ("a full disk midway", full_disk(program)),
+        ("a full disk midway", full_disk(NATIVE, program, [])),
         ("synced before the completion notice", synced_before_the_notice(program)),
         ("terminal notice", terminal_notice(program)),
         ("control characters in a folder name", folder_names_in_the_cause(program)),

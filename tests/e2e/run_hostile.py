@@ -5,17 +5,14 @@ and files that move or outgrow the reader's buffer, under valgrind's memcheck,
 which sees a test of a byte never written; any error fails.
 Usage: run_hostile.py PROGRAM [--memcheck]"""
 
-import os
 import random
-import shutil
 import subprocess
 import sys
-import tempfile
 
 import reference
-from cases import CASES as CASE_TABLE, DONE, FAILED
-from desktop import headless, require
-from harness import realistic_data, report
+from cases import CASES as CASE_TABLE, DONE, FAILED, Case
+from desktop import require
+from harness import CaseFolder, Native, judge, realistic_data, report
 
 MIB = 1 << 20
 MEMORY_LIMIT = 16 * MIB  # peak RSS for any data.dat: long lines are not held whole
@@ -97,50 +94,36 @@ def sanitized(program):
         return b"__asan_init" in f.read()
 
 
-def run_case(program, data, cause, memcheck=False):
+def run_case(program, name, data, cause, memcheck=False):
     memory_limit = MEMORY_LIMIT * (2 if sanitized(program) else 1)
-    folder = tempfile.mkdtemp(prefix="renumber-hostile-")
+    # The model splits the whole line; a file of one line of more than
+    # 32,768 fields fails at once, before any record.
+    one_line = data.count(b"\r") == 0 and data.count(b"\n") == 0
+    expected, completes = (b"", False) if one_line and \
+        data.count(b'","') >= 32768 else reference.convert(data)
+    case = Case(name, data, DONE if completes else FAILED, expected, stderr=cause)
+    folder = CaseFolder(program, case)
     try:
-        target = os.path.join(folder, "renumber")
-        shutil.copy2(program, target)
-        with open(os.path.join(folder, "data.dat"), "wb") as f:
-            f.write(data)
         # GNU time measures the program alone: a child forked from this
         # script would count the script's own memory as its peak.
-        measure = os.path.join(folder, "peak")
+        measure = folder.file("peak")
         try:
-            done = subprocess.run((MEMCHECK if memcheck else ["/usr/bin/time", "-f", "%M", "-o",
-                                                              measure]) + [target],
-                                  cwd="/", env=headless(), stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=TIME_LIMIT * (5 if memcheck else 1))
+            status, shown, stderr = Native().outcome(
+                folder, timeout=TIME_LIMIT * (5 if memcheck else 1),
+                wrap=MEMCHECK if memcheck else ["/usr/bin/time", "-f", "%M", "-o", measure])
         except subprocess.TimeoutExpired:
             return [f"no end within {TIME_LIMIT} s"]
-        status = done.returncode
+        stderr = stderr.decode("utf-8", "replace")
         if status not in (0, 1):
-            return [f"status {status}: {done.stderr.decode('utf-8', 'replace')[-2000:]}"]
+            return [f"status {status}: {stderr[-2000:]}"]
         peak = 0 if memcheck else int(open(measure).read().split()[-1]) * 1024
-        notice = done.stdout.decode("utf-8", "replace").strip()
-        output = open(os.path.join(folder, "data2.dat"), "rb").read()
-        # The model splits the whole line; a file of one line of more than
-        # 32,768 fields fails at once, before any record.
-        one_line = data.count(b"\r") == 0 and data.count(b"\n") == 0
-        expected, completes = (b"", False) if one_line and \
-            data.count(b'","') >= 32768 else reference.convert(data)
-        problems = []
+        problems = judge(case, folder, shown, status, stderr)
         if peak > memory_limit:
             problems.append(f"peak memory {peak / MIB:.1f} MiB, limit {memory_limit / MIB:.0f} MiB")
-        if completes and (status, notice, output) != (0, DONE, expected):
-            problems.append(f"expected completion with {len(expected)} bytes: status {status}, "
-                            f"notice {notice!r}, {len(output)} bytes")
-        if not completes and (status, notice, output) != (1, FAILED, expected):
-            problems.append(f"expected failure after {len(expected)} bytes: status {status}, "
-                            f"notice {notice!r}, {len(output)} bytes")
-        if cause not in done.stderr.decode("utf-8", "replace"):
-            problems.append(f"cause {done.stderr!r} lacks {cause!r}")
         print(f"     {'completed' if completes else 'failed'}, peak memory {peak / MIB:.1f} MiB")
         return problems
     finally:
-        shutil.rmtree(folder, ignore_errors=True)
+        folder.remove()
 
 
 def main():
@@ -152,7 +135,7 @@ def main():
         inputs += [(name, lambda data=data: data, "") for name, data in MEMCHECK_SHAPES]
     else:
         inputs = CASES
-    return report([(name, run_case(program, make(), cause, memcheck))
+    return report([(name, run_case(program, name, make(), cause, memcheck))
                    for name, make, cause in inputs])
 
 

@@ -7,7 +7,6 @@ left to the native runner. Every cause line the Windows guide quotes must then
 have been printed by a case or the full disk, in Wine's words for Windows' texts. Usage: run_wine.py PROGRAM.exe SCREENSHOT_FOLDER INTERPOSE_LIBRARY
 """
 
-import contextlib
 import os
 import re
 import shutil
@@ -19,18 +18,14 @@ import zipfile
 from typing import List
 
 import reference
-from cases import CASES, DONE, FAILED
+from cases import CASES, DONE, FAILED, Case
 from check_package import guide_of, unprinted_quotes
 from desktop import EndedWithoutWindow, Xvfb, require
-from harness import (CaseFolder, Holder, Writer, can_mount, check_kept_after_full_disk, judge,
-                     printed_causes, report, disk_filling_midway)
+from harness import (CaseFolder, Wine, full_disk, in_case_folder, judge, printed_causes, report,
+                     shown_notices, started_in_place, wine_command)
 
 LOCALE = "ja_JP.UTF-8"
 SHOTS = {"road of one record": "wine-completion.png", "missing data.dat": "wine-failure.png"}
-
-
-def wine_command():
-    return shutil.which("wine") or shutil.which("wine64")
 
 
 def require_locale():
@@ -74,26 +69,6 @@ class WinePrefix:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
-def shown_notices(stderr: str):
-    """The texts of the message boxes, from Wine's trace of each one."""
-    def decode(escaped: str) -> str:
-        return re.sub(r"\\([0-9a-f]{4})|\\(.)",
-                      lambda m: chr(int(m.group(1), 16)) if m.group(1) else
-                      {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(2), m.group(2)), escaped)
-    return [decode(m) for m in re.findall(r'trace:msgbox:MSGBOX_OnInit L"((?:[^"\\]|\\.)*)"', stderr)]
-
-
-def windows_path(path: str) -> str:
-    """A path of this system as Wine's programs name it."""
-    return "Z:" + path.replace("/", "\\")
-
-
-# What a run's trace holds: its message boxes, Wine's errors, and the message
-# box call relayed, which tells Wine failing to show a notice apart from the
-# program not asking for one.
-TRACE = "trace+msgbox,err+all,+relay"
-
-
 class WineShowedNoBox(Exception):
     """MessageBoxW returned without making its dialog: Wine failed to show the
     notice the program asked for, as it does when its desktop process cannot
@@ -123,40 +98,29 @@ def once_more_if_wine_showed_no_box(run) -> List[str]:
             return [f"Wine made no message box, twice: {again}"]
 
 
-def run_case(screen, prefix, case, program, shots, interpose, printed):
+def run_case(wine, case, folder, shots, printed):
     problems = []
-    if case.read_only_volume and not can_mount(problems):
-        return problems
-    folder = CaseFolder(case, program)
+    env, holding = wine.prepare(case, folder)
+    if case.faults:  # Wine's server truncates files: it gets the faults too, for this case
+        subprocess.run(["wineserver", "--kill"], env=wine.prefix_env, check=False)
+    if case.plants_dll:  # preferred, as Windows prefers a DLL that is not a KnownDLL
+        shutil.copy(os.path.join(os.path.dirname(wine.program), "planted.dll"),
+                    folder.file("uxtheme.dll"))
+        env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
+    # Wine's standard error made from a Unix file is told from the data
+    # files by its 128-bit ID alone; where they have none, it may be one
+    # of them and gets no line: the line is read through a pipe then.
+    piped = case.file_ids == "none"
     try:
-        env = dict(prefix.env, WINEDEBUG=TRACE)
-        if case.file_ids or case.faults:
-            env.update(case.faults or {}, LD_PRELOAD=interpose, RENUMBER_FILE_IDS=case.file_ids)
-        if case.faults:  # Wine's server truncates files: it gets the faults too, for this case
-            subprocess.run(["wineserver", "--kill"], env=prefix.env, check=False)
-        if case.plants_dll:  # preferred, as Windows prefers a DLL that is not a KnownDLL
-            shutil.copy(os.path.join(os.path.dirname(program), "planted.dll"),
-                        os.path.join(folder.app, "uxtheme.dll"))
-            env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
-        holding = Writer(folder) if case.writer else contextlib.nullcontext()
-        if case.hold:
-            holder = os.path.join(os.path.dirname(program), "holder.exe")
-            holding = Holder(case.hold, folder.app, [wine_command(), holder], prefix.env,
-                             windows_path)
-        # Wine's standard error made from a Unix file is told from the data
-        # files by its 128-bit ID alone; where they have none, it may be one
-        # of them and gets no line: the line is read through a pipe then.
-        piped = case.file_ids == "none"
         with tempfile.TemporaryFile() as err, holding as holder:
-            process = subprocess.Popen([wine_command(), folder.start], cwd=folder.cwd, env=env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.PIPE if piped else err)
+            process = wine.start(folder, case, env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE if piped else err)
             if piped:
                 reader = threading.Thread(target=lambda: err.write(process.stderr.read()))
                 reader.start()
             problems = holder.started(process) if holder else []
             try:
-                window = screen.wait_for_window("renumber", process)
+                window = wine.screen.wait_for_window("renumber", process)
             except EndedWithoutWindow as ended:
                 if piped:
                     reader.join()
@@ -164,63 +128,21 @@ def run_case(screen, prefix, case, program, shots, interpose, printed):
             if case.notice == DONE and folder.read("data2.dat") != case.output:
                 problems.append("data2.dat not complete while the message box is up")
             if case.name in SHOTS:
-                screen.screenshot(os.path.join(shots, SHOTS[case.name]))
-            status = screen.dismiss(process, window, "Return")
+                wine.screen.screenshot(os.path.join(shots, SHOTS[case.name]))
+            status = wine.screen.dismiss(process, window, "Return")
             if piped:
                 reader.join()
             err.seek(0)
             stderr = err.read()
-        printed += printed_causes(stderr, "cp932")
-        stderr = stderr.decode("utf-8", "replace")
-        notices = shown_notices(stderr)
-        if len(notices) != 1:
-            problems.append(f"message boxes shown: {notices!r}")
-        problems += judge(case, folder, notices[0] if notices else "", status, stderr, posix=False)
-        if os.path.exists(os.path.join(folder.app, "planted-dll-ran")):
-            problems.append("the planted uxtheme.dll was loaded")
-        return problems
     finally:
         if case.faults:
             subprocess.run(["wineserver", "--kill"], env=env, check=False)
-        folder.remove()
-
-
-def started(program, prefix, err, debug=""):
-    """`program` running under Wine, its message boxes traced to `err`."""
-    return subprocess.Popen([wine_command(), program], cwd="/",
-                            env=dict(prefix.env, WINEDEBUG=f"trace+msgbox{debug and ','}{debug}"),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-
-
-class WineFolder:
-    """The Windows program and a data.dat in a folder of their own."""
-
-    def __init__(self, program, data, folder=None):
-        self.path = folder or tempfile.mkdtemp(prefix="renumber-wine-run-")
-        os.makedirs(self.path, exist_ok=True)
-        self.program = os.path.join(self.path, os.path.basename(program))
-        shutil.copy2(program, self.program)
-        with open(os.path.join(self.path, "data.dat"), "wb") as f:
-            f.write(data)
-
-    def start(self, prefix, err, debug=""):
-        return started(self.program, prefix, err, debug)
-
-    def output(self):
-        with open(os.path.join(self.path, "data2.dat"), "rb") as f:
-            return f.read()
-
-
-def dismissed(screen, prefix, program, printed=None):
-    """Runs `program`, dismissing its message box: its exit status and the
-    notices shown; its cause lines go to `printed`."""
-    with tempfile.TemporaryFile() as err:
-        run = started(program, prefix, err)
-        status = screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
-        err.seek(0)
-        if printed is not None:
-            printed += printed_causes(err.read(), "cp932")
-        return status, shown_notices(traced(err))
+    printed += printed_causes(stderr, "cp932")
+    stderr = stderr.decode("utf-8", "replace")
+    problems += judge(case, folder, shown_notices(stderr), status, stderr, posix=False)
+    if os.path.exists(folder.file("planted-dll-ran")):
+        problems.append("the planted uxtheme.dll was loaded")
+    return problems
 
 
 def traced(err) -> str:
@@ -228,38 +150,34 @@ def traced(err) -> str:
     return err.read().decode("utf-8", "replace")
 
 
-def two_instances(screen, prefix, program):
+def two_instances(wine, program):
     """A second instance started while the first holds data2.dat (its message
     box is up, the file still open) is refused and leaves the file alone."""
     data = "".join(f'"K{i}","名前","部","{i % 21}","備考"\r\n' for i in range(2000)).encode("cp932")
     expected = reference.convert(data)[0]
-    folder = WineFolder(program, data)
-    problems = []
+    folder = CaseFolder(program, data=data)
+    screen, problems = wine.screen, []
     try:
         with tempfile.TemporaryFile() as first_err, tempfile.TemporaryFile() as second_err:
-            first = folder.start(prefix, first_err)
+            first = wine.start(folder, stdout=subprocess.DEVNULL, stderr=first_err)
             try:
                 first_window = screen.wait_for_window("renumber", first)
             except RuntimeError as error:
                 return [f"first instance: {error}; its standard error: {traced(first_err)!r}"]
-            second = folder.start(prefix, second_err)
+            second = wine.start(folder, stdout=subprocess.DEVNULL, stderr=second_err)
             second_window = screen.wait_for_another_window("renumber", first_window, second)
-            status = screen.dismiss(second, second_window, "Return")
-            if (status, shown_notices(traced(second_err))) != (1, [FAILED]):
-                problems.append(f"second instance: status {status}, notices "
-                                f"{shown_notices(traced(second_err))!r}")
+            for name, run, window, err, status, notice in [
+                    ("second", second, second_window, second_err, 1, FAILED),
+                    ("first", first, first_window, first_err, 0, DONE)]:
+                shown = (screen.dismiss(run, window, "Return"), shown_notices(traced(err)))
+                if shown != (status, notice + "\n"):
+                    problems.append(f"{name} instance: status and notices {shown!r}")
+                if folder.read("data2.dat") != expected:
+                    problems.append(f"data2.dat is not the exact output after the {name} instance")
             if "data2.dat" not in traced(second_err):
                 problems.append("second instance: no cause line naming data2.dat")
-            if folder.output() != expected:
-                problems.append("the second instance changed data2.dat")
-            status = screen.dismiss(first, first_window, "Return")
-            if (status, shown_notices(traced(first_err))) != (0, [DONE]):
-                problems.append(f"first instance: status {status}, notices "
-                                f"{shown_notices(traced(first_err))!r}")
-            if folder.output() != expected:
-                problems.append("data2.dat is not the exact output")
     finally:
-        shutil.rmtree(folder.path, ignore_errors=True)
+        folder.remove()
     return problems
 
 
@@ -288,54 +206,49 @@ CAUSE_LINES = [
 ]
 
 
-def cause_lines(screen, prefix, program, interpose):
+def cause_lines(wine, program):
     """The user's guide's way to see the cause on Windows, from a command
     prompt in the program's folder, and standard error that is a data file."""
     problems = []
     for row in CAUSE_LINES:
         problems += [f"{row[0]}: {problem}" for problem in once_more_if_wine_showed_no_box(
-            lambda: cause_line_row(screen, prefix, program, interpose, *row[1:]))]
+            lambda: cause_line_row(wine, program, *row[1:]))]
     return problems
 
 
-def cause_line_row(screen, prefix, program, interpose, folder_name, data, command, cause_file,
-                   text, no_file_ids):
+def cause_line_row(wine, program, folder_name, data, command, cause_file, text, no_file_ids):
     """One row of CAUSE_LINES, its problems."""
     root = tempfile.mkdtemp(prefix="renumber-wine-cause-")
-    folder = WineFolder(program, data or b"", os.path.join(root, folder_name))
-    if data is None:
-        os.remove(os.path.join(folder.path, "data.dat"))
-    with open(os.path.join(folder.path, "data2.dat"), "wb") as f:
-        f.write(b"old data2.dat\r\n")
-    env = dict(prefix.env, WINEDEBUG=TRACE)
-    if no_file_ids:
-        env.update(LD_PRELOAD=interpose, RENUMBER_FILE_IDS="none")
+    case = Case("", data, FAILED, None, old_output=b"old data2.dat\r\n",
+                file_ids="none" if no_file_ids else "")
+    folder = CaseFolder(program, case, app=os.path.join(root, folder_name))
+    env, _ = wine.prepare(case, folder)
     problems = []
     try:
         with tempfile.TemporaryFile() as err:
-            recipe = subprocess.Popen([wine_command(), "cmd", "/c", command], cwd=folder.path,
+            recipe = subprocess.Popen([wine_command(), "cmd", "/c", command], cwd=folder.app,
                                       env=env, stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=err)
             try:
-                screen.dismiss(recipe, screen.wait_for_window("renumber", recipe), "Return")
+                wine.screen.dismiss(recipe, wine.screen.wait_for_window("renumber", recipe),
+                                    "Return")
             except EndedWithoutWindow as ended:
                 return ended_without_box(ended, err)
         if cause_file:
-            with open(os.path.join(folder.path, cause_file), "rb") as f:
-                cause = f.read().decode("cp932", "replace")  # as Windows programs write files
+            cause = folder.read(cause_file).decode("cp932", "replace")  # as Windows programs write
             if not (cause.startswith("renumber: ") and text in cause and cause.count("\n") == 1):
                 problems.append(f"the cause line is {cause!r}")
-        if data is not None and open(os.path.join(folder.path, "data.dat"), "rb").read() != data:
+        if data is not None and folder.read("data.dat") != data:
             problems.append("data.dat changed")
-        if command.endswith("data2.dat") and \
-                open(os.path.join(folder.path, "data2.dat"), "rb").read() != b"old data2.dat\r\n":
+        if command.endswith("data2.dat") and folder.read("data2.dat") != case.old_output:
             problems.append("data2.dat changed")
     finally:
+        folder.remove()
         shutil.rmtree(root, ignore_errors=True)
     return problems
 
 
-def stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program, interpose):
+def stderr_appended_to_data_dat_by_a_unix_shell(wine, program):
     """`wine renumber.exe 2>>data.dat` from a Unix shell: Wine's handle for that
     standard error fails GetFileInformationByHandle but answers FileIdInfo,
     FileBasicInfo and FileStandardInfo, which tell it for data.dat; on a
@@ -344,80 +257,62 @@ def stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program, interpo
     The cause line stays out."""
     problems = []
     for file_ids, name in (("", "data.dat"), ("none", "data.dat"), ("per-name", "log.txt")):
-        folder = WineFolder(program, BLANK_SECOND_LINE)
+        folder = CaseFolder(program, data=BLANK_SECOND_LINE)
         if name != "data.dat":
-            os.link(os.path.join(folder.path, "data.dat"), os.path.join(folder.path, name))
-        env = dict(prefix.env, LD_PRELOAD=interpose, RENUMBER_FILE_IDS=file_ids) if file_ids \
-            else prefix.env
+            os.link(folder.file("data.dat"), folder.file(name))
+        env, _ = wine.prepare(Case("", None, FAILED, None, file_ids=file_ids), folder)
         try:
-            with open(os.path.join(folder.path, name), "ab") as err:
-                run = subprocess.Popen([wine_command(), folder.program], cwd="/", env=env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=err)
-                screen.dismiss(run, screen.wait_for_window("renumber", run), "Return")
-            with open(os.path.join(folder.path, "data.dat"), "rb") as data:
-                kept = data.read()
+            with open(folder.file(name), "ab") as err:
+                # Nothing of Wine's own trace in the file.
+                run = wine.start(folder, env=dict(env, WINEDEBUG="-all"),
+                                 stdout=subprocess.DEVNULL, stderr=err)
+                wine.screen.dismiss(run, wine.screen.wait_for_window("renumber", run), "Return")
+            kept = folder.read("data.dat")
             if kept != BLANK_SECOND_LINE:
                 problems.append(f"file IDs {file_ids or 'real'}, standard error {name}: data.dat "
                                 f"ends in {kept[-60:]!r}")
         finally:
-            shutil.rmtree(folder.path, ignore_errors=True)
+            folder.remove()
     return problems
 
 
-def full_disk(screen, prefix, program, printed):
-    """A disk that fills up midway: the failure notice, and data2.dat cut back
-    to whole records."""
-    problems = []
-    if not can_mount(problems):
-        return problems
-    with disk_filling_midway(program) as (space, data, expected):
-        folder = WineFolder(program, data, space)
-        status, notices = dismissed(screen, prefix, folder.program, printed)
-        if (status, notices) != (1, [FAILED]):
-            problems.append(f"status {status}, notices {notices!r}")
-        output = folder.output()
-    check_kept_after_full_disk(output, expected, problems)
-    return problems
-
-
-def message_box_in_front(screen, prefix, program, shots):
+def message_box_in_front(wine, program, shots):
     """The message box is asked to stay in front of every window and to take
     the foreground (MB_TOPMOST | MB_SETFOREGROUND), with a single OK button
     and no icon: Windows keeps that promise. Wine 8 ignores both flags, so
     the screenshot with another window brought to the front shows the order
     and the call is checked in Wine's trace."""
-    folder = WineFolder(program, b'"a","b","c","5","e"\r\n')
+    folder = CaseFolder(program, data=b'"a","b","c","5","e"\r\n')
     try:
         with tempfile.TemporaryFile() as err:
-            problems = screen.notice_in_front(lambda: folder.start(prefix, err, "+relay"),
-                                              os.path.join(shots, "wine-in-front.png"),
-                                              stacking=False)
+            problems = wine.screen.notice_in_front(
+                lambda: wine.start(folder, stdout=subprocess.DEVNULL, stderr=err),
+                os.path.join(shots, "wine-in-front.png"), stacking=False)
             calls = re.findall(r"Call user32\.MessageBoxW\(.*,([0-9a-f]{8})\)", traced(err))
         if calls != ["00050000"]:  # MB_OK | MB_SETFOREGROUND | MB_TOPMOST
             problems.append(f"MessageBoxW types {calls!r}, expected ['00050000']")
         return problems
     finally:
-        shutil.rmtree(folder.path, ignore_errors=True)
+        folder.remove()
 
 
-def no_visible_desktop(prefix, program):
+def no_visible_desktop(wine, program):
     """Where no one can see a message box (a window station that is not
     visible), the run ends by itself with its exit status and lets go of a
     complete data2.dat; hidden_desktop.exe gives up after 20 s with 255."""
-    folder = WineFolder(program, b'"a","b","c","5","e"\r\n')
+    folder = CaseFolder(program, data=b'"a","b","c","5","e"\r\n')
     try:
         done = subprocess.run([wine_command(), os.path.join(os.path.dirname(program),
                                                              "hidden_desktop.exe"), folder.program],
-                              env=prefix.env, capture_output=True, timeout=120)
-        if (done.returncode, folder.output()) != (0, b'"a","b","c","6","e"\r\n'):
-            return [f"exit status {done.returncode}, data2.dat {folder.output()!r}"]
+                              cwd=folder.cwd, env=wine.prefix_env, capture_output=True, timeout=120)
+        if (done.returncode, folder.read("data2.dat")) != (0, b'"a","b","c","6","e"\r\n'):
+            return [f"exit status {done.returncode}, data2.dat {folder.read('data2.dat')!r}"]
         return []
     finally:
-        shutil.rmtree(folder.path, ignore_errors=True)
+        folder.remove()
 
 
-def guide_first_run(screen, prefix, program):
+def guide_first_run(wine, program):
     """The Windows guide's first run on the package: unpacked as Explorer's
     "すべて展開" does, into the folder it proposes, named as the zip;
     renumber.exe copied into 見本 with cmd's copy and started there, ending in
@@ -432,15 +327,15 @@ def guide_first_run(screen, prefix, program):
                        check=True, stdout=subprocess.DEVNULL)
         zipfile.ZipFile(unpacked + ".zip").extractall(unpacked)
         subprocess.run([wine_command(), "cmd", "/c", "copy", "renumber.exe", "見本"], cwd=unpacked,
-                       env=prefix.env, capture_output=True, timeout=120)
+                       env=wine.prefix_env, capture_output=True, timeout=120)
         if not os.path.exists(os.path.join(sample, "renumber.exe")):
             return [f"renumber.exe not copied into 見本; the folder holds {os.listdir(unpacked)}"]
-        status, notices = dismissed(screen, prefix, os.path.join(sample, "renumber.exe"))
+        status, shown, _ = wine.outcome(started_in_place(os.path.join(sample, "renumber.exe")))
         with open(os.path.join(sample, "data.dat"), "rb") as data, \
                 open(os.path.join(sample, "data2.dat"), "rb") as output:
-            if (status, notices, output.read()) != (0, [DONE], reference.convert(data.read())[0]):
-                return [f"exit status {status}, notices {notices!r}, or data2.dat wrong"]
-        return []
+            right = (status, shown, output.read()) == (0, DONE + "\n",
+                                                       reference.convert(data.read())[0])
+        return [] if right else [f"exit status {status}, shown {shown!r}, or data2.dat wrong"]
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
@@ -454,6 +349,7 @@ def main():
     results, printed = [], []
     with Xvfb() as screen:
         prefix = WinePrefix(screen)
+        wine = Wine(screen, prefix.env, program, interpose)
         try:
             code_page = prefix.ansi_code_page()
             results.append(("ANSI code page is 932",
@@ -461,23 +357,23 @@ def main():
             for case in CASES:
                 if not case.posix_only:
                     results.append((case.name, once_more_if_wine_showed_no_box(
-                        lambda: run_case(screen, prefix, case, program, shots, interpose,
-                                         printed))))
-            results.append(("the guide's first run on the package ends in the completion notice",
-                            guide_first_run(screen, prefix, program)))
-            results.append(("two instances at once", two_instances(screen, prefix, program)))
-            results.append(("a full disk midway", full_disk(screen, prefix, program, printed)))
-            results.append(("every cause line the guide quotes is printed by a case",
-                             unprinted_quotes(guide_of(windows=True), printed, wine=True)))
-            results.append(("where the cause line goes",
-                            cause_lines(screen, prefix, program, interpose)))
-            results.append(("standard error appended to data.dat by a Unix shell",
-                            stderr_appended_to_data_dat_by_a_unix_shell(screen, prefix, program,
-                                                                        interpose)))
-            results.append(("no message box where no desktop is visible",
-                            no_visible_desktop(prefix, program)))
-            results.append(("the message box stays in front of another program's window",
-                            message_box_in_front(screen, prefix, program, shots)))
+                        lambda: in_case_folder(case, program, lambda folder: run_case(
+                            wine, case, folder, shots, printed)))))
+            checks = [
+                ("the guide's first run on the package ends in the completion notice",
+                 lambda: guide_first_run(wine, program)),
+                ("two instances at once", lambda: two_instances(wine, program)),
+                ("a full disk midway", lambda: full_disk(wine, program, printed)),
+                ("every cause line the guide quotes is printed by a case",
+                 lambda: unprinted_quotes(guide_of(windows=True), printed, wine=True)),
+                ("where the cause line goes", lambda: cause_lines(wine, program)),
+                ("standard error appended to data.dat by a Unix shell",
+                 lambda: stderr_appended_to_data_dat_by_a_unix_shell(wine, program)),
+                ("no message box where no desktop is visible",
+                 lambda: no_visible_desktop(wine, program)),
+                ("the message box stays in front of another program's window",
+                 lambda: message_box_in_front(wine, program, shots))]
+            results += [(name, check()) for name, check in checks]
         finally:
             prefix.close()
     return report(results)

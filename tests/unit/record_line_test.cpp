@@ -355,6 +355,17 @@ TEST(PlainlyQuoted, OnlyQuotesOfSeparatorsBetweenTheEnds) {
         Case{R"("a","b)", false}, Case{R"(a","b")", false}, Case{"\"", false}}) {
     EXPECT_EQ(Module1::plainly_quoted(PaddedLine(c.line).split().line), c.plain) << c.line;
   }
+  // Lines of 3 to 58 bytes, with a comma in each place of a letter: every
+  // place of the blocks, as the first, the overlapping last or the only one.
+  for (std::string line = "\"a\""; line.size() < 60; line.insert(line.size() - 1, "\",\"bc")) {
+    EXPECT_TRUE(Module1::plainly_quoted(PaddedLine(line).split().line)) << line;
+    for (std::size_t at = 1; at + 1 < line.size(); ++at) {
+      if (line[at] == '"' || line[at] == ',') continue;
+      std::string stray = line;
+      stray[at] = ',';
+      EXPECT_FALSE(Module1::plainly_quoted(PaddedLine(stray).split().line)) << stray;
+    }
+  }
 }
 
 }  // namespace
