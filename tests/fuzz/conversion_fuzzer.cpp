@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "code_rule.h"
 #include "memory_host.h"
 #include "run_conversion.h"
 
@@ -25,19 +25,11 @@ constexpr std::size_t kMinFields = 5, kMaxFields = 32768;
 const std::string kSeparator = "\",\"";
 const std::string kMark = "\xEF\xBB\xBF";
 
-// The table's rule: 0 stays, 99 becomes 1, 1-15 move up by one, 19 becomes
-// 17, and 16-18 become 18-20.
-const std::map<std::string, std::string>& table() {
-  static const std::map<std::string, std::string> rows = [] {
-    std::map<std::string, std::string> made;
-    for (int old = 0; old <= 19; ++old) {
-      const int renumbered = old == 0 ? 0 : old <= 15 ? old + 1 : old == 19 ? 17 : old + 2;
-      made[std::to_string(old)] = std::to_string(renumbered);
-    }
-    made["99"] = "1";
-    return made;
-  }();
-  return rows;
+// The new code of an old one; any other text keeps the one carried.
+void recode(const std::string& code, std::string& carried) {
+  if (const auto row = code_rule::table().find(code); row != code_rule::table().end()) {
+    carried = row->second;
+  }
 }
 
 // Where the record rules cut: the comma of each "," from left to right,
@@ -245,7 +237,7 @@ Expected convert_records(const std::string& data) {
     const std::size_t code_begin = separators[2] + 2;
     const std::size_t code_end = separators[3] - 1;
     const std::string code = record.substr(code_begin, code_end - code_begin);
-    if (const auto row = table().find(code); row != table().end()) carried = row->second;
+    recode(code, carried);
     expected.output += record.substr(0, code_begin) + carried + record.substr(code_end) + "\r\n";
   }
   return expected;
@@ -267,9 +259,7 @@ Expected convert_csv(const std::string& data) {
     const auto quote = static_cast<std::size_t>(record.wrapped[3]);
     const std::size_t start = record.starts[3] + quote;
     const std::size_t end = record.ends[3] - quote;
-    if (const auto row = table().find(data.substr(start, end - start)); row != table().end()) {
-      carried = row->second;
-    }
+    recode(data.substr(start, end - start), carried);
     expected.output +=
         data.substr(at, start - at) + carried + data.substr(end, record.line_end - end) + "\r\n";
     at = record.next;
@@ -277,7 +267,14 @@ Expected convert_csv(const std::string& data) {
   return expected;
 }
 
-// A plain model of the whole conversion, written from the rules alone.
+// A plain model of the whole conversion, written from the rules alone. It is
+// reference.py again, step for step under the same names, not that model
+// itself: the fuzzer runs inside the program's process thousands of times a
+// second, where no Python can be called, and a model in C++ shared with the
+// end-to-end tests would need a program of its own to be called from Python.
+// The code table is the one part stated once for every C++ test
+// (code_rule.h), from the same rule as reference.py's new_code; a change to
+// one model goes into the other.
 Expected reference_conversion(const std::string& data) {
   constexpr std::size_t kWindow = std::size_t{1} << 20;
   const std::string window = data.substr(0, kWindow);

@@ -3,41 +3,19 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "byte_blocks.h"
+#include "cut_case.h"
 #include "failure.h"
 #include "line_reader.h"
 #include "line_writer.h"
+#include "memory_host.h"
 
 namespace {
-
-// Hands out a string in chunks of a fixed size, as a file read in pieces.
-class ChunkedInput final : public host::InputFile {
- public:
-  ChunkedInput(std::string content, std::size_t chunk)
-      : content_(std::move(content)), chunk_(chunk) {}
-
-  std::size_t read(char* buffer, std::size_t capacity) override {
-    const std::size_t count = std::min({capacity, chunk_, content_.size() - offset_});
-    content_.copy(buffer, count, offset_);
-    offset_ += count;
-    handed_out += count;
-    return count;
-  }
-  void close() override {}
-  [[nodiscard]] host::FileIdentity identity() const override { return {}; }
-  [[nodiscard]] host::FileState state() const override { return {content_.size(), 0}; }
-
- private:
-  std::string content_;
-  std::size_t chunk_;
-  std::size_t offset_ = 0;
-
- public:
-  std::size_t handed_out = 0;  // bytes, every read counted
-};
 
 // Every line of `content`, read as the run reads them: runs of whole lines,
 // and long lines piece by piece, the last two bytes of a piece left until the
@@ -65,19 +43,22 @@ std::vector<std::string> read_all(host::InputFile& file, std::size_t buffer_size
   return lines;
 }
 
+// A host whose data.dat is `content`, handed out `chunk` bytes a read.
+MemoryHost host_reading(const std::string& content, std::size_t chunk) {
+  MemoryHost host;
+  host.files[MemoryHost::kInput] = content;
+  host.read_chunk = chunk;
+  return host;
+}
+
 std::vector<std::string> read_all(const std::string& content, std::size_t chunk,
                                   std::size_t buffer_size) {
-  ChunkedInput file(content, chunk);
-  return read_all(file, buffer_size);
+  MemoryHost host = host_reading(content, chunk);
+  return read_all(*host.open_input(MemoryHost::kInput), buffer_size);
 }
 
 TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
-  struct Case {
-    const char* name;
-    std::string content;
-    std::vector<std::string> lines;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<CutCase> cases = {
       {"empty file", "", {}},
       {"CRLF lines", "ab\r\ncd\r\n", {"ab", "cd"}},
       {"CR lines", "ab\rcd\r", {"ab", "cd"}},
@@ -98,11 +79,11 @@ TEST(LineReader, SplitsAtCrOrCrLfWhateverTheReadSizes) {
        std::string("a\0b\r\n\0", 6),
        {std::string("a\0b", 3), std::string(1, '\0')}},
   };
-  for (const Case& c : cases) {
-    for (std::size_t chunk = 1; chunk <= c.content.size() + 1; ++chunk) {
+  for (const CutCase& c : cases) {
+    for (std::size_t chunk = 1; chunk <= c.bytes.size() + 1; ++chunk) {
       for (const std::size_t buffer_size :
            {std::size_t{4}, std::size_t{5}, std::size_t{8}, std::size_t{4096}}) {
-        EXPECT_EQ(read_all(c.content, chunk, buffer_size), c.lines)
+        EXPECT_EQ(read_all(c.bytes, chunk, buffer_size), c.pieces)
             << c.name << ", reads of " << chunk << ", buffer " << buffer_size;
       }
     }
@@ -115,17 +96,10 @@ TEST(LineReader, DecidesTheReadingFromTheFirstBytesAndReadsEachByteOnce) {
   const std::string beyond(Module1::LineReader::kDecisionWindow, 'x');
   for (const std::string& content :
        {std::string("\"a\"\n\"b\""), std::string("aaaa\r\nbbbb\r\n"), beyond + "\r\n" + beyond}) {
-    ChunkedInput file(content, 4);
-    read_all(file, 16);
-    EXPECT_EQ(file.handed_out, content.size()) << content.substr(0, 20);
+    MemoryHost host = host_reading(content, 4);
+    read_all(*host.open_input(MemoryHost::kInput), 16);
+    EXPECT_EQ(host.bytes_handed_out, content.size()) << content.substr(0, 20);
   }
-}
-
-TEST(LineReader, CrAtTheEndOfOneReadWithLfStartingTheNextIsOneTerminator) {
-  // The first read ends exactly after the CR.
-  EXPECT_EQ(read_all("abc\r\ndef\r\n", 4, 64), (std::vector<std::string>{"abc", "def"}));
-  // The LF is the only byte left after the CR: the file ends with the line.
-  EXPECT_EQ(read_all("abc\r\n", 4, 64), (std::vector<std::string>{"abc"}));
 }
 
 TEST(LineReader, FindsLineEndsAtEveryOffsetAcrossBlocksAndRefills) {
@@ -167,8 +141,9 @@ TEST(FindByte, FindsTheFirstWithinTheRangeAndNothingBeyondIt) {
 TEST(LineReader, RunsNeverReachPastTheBytesRead) {
   // Unread bytes moved to the front of the buffer, then the end of the file.
   for (std::size_t chunk = 1; chunk <= 12; ++chunk) {
-    ChunkedInput file("aaaa\r\nbbbb\r", chunk);
-    Module1::LineReader reader(file, 16);
+    MemoryHost host = host_reading("aaaa\r\nbbbb\r", chunk);
+    const auto file = host.open_input(MemoryHost::kInput);
+    Module1::LineReader reader(*file, 16);
     std::size_t handed_out = 0;
     for (Module1::Lines run = reader.read_lines(); !run.empty(); run = reader.read_lines()) {
       handed_out += run.size();
@@ -187,29 +162,17 @@ void put_lines(Module1::LineWriter& writer, const std::vector<std::string>& line
   }
 }
 
-// Collects what is written, and fails like a full disk once `space` is reached.
-class LimitedOutput final : public host::OutputFile {
- public:
-  explicit LimitedOutput(std::size_t space) : space_(space) {}
-
-  void write(const char* data, std::size_t size) override {
-    ++writes;
-    const std::size_t room = space_ - content.size();
-    content.append(data, std::min(size, room));
-    if (size > room) throw Module1::Failure("No space left on device");
+// The new file of data2.dat on a host, which fails like a full disk once
+// `space` bytes are reached, where there is a limit.
+struct Output {
+  explicit Output(std::optional<std::size_t> space = std::nullopt) { host.disk_space = space; }
+  [[nodiscard]] const std::string& content() const { return host.files.at(MemoryHost::kNewOutput); }
+  [[nodiscard]] std::ptrdiff_t flushes() const {
+    return std::count(host.events.begin(), host.events.end(), "flush data2.dat");
   }
-  [[nodiscard]] std::uint64_t size() const override { return content.size(); }
-  void cut_back(std::uint64_t size) override { content.resize(size); }
-  void flush() override { ++flushes; }
-  void put_in_place() override {}
-  void close() override {}
 
-  std::string content;
-  int writes = 0;
-  int flushes = 0;
-
- private:
-  std::size_t space_;
+  MemoryHost host;
+  std::unique_ptr<host::OutputFile> file = host.open_output(MemoryHost::kOutput, 0);
 };
 
 TEST(LineWriter, KeepsEveryLineAcrossBufferBoundaries) {
@@ -218,22 +181,22 @@ TEST(LineWriter, KeepsEveryLineAcrossBufferBoundaries) {
   for (const std::string& line : lines) expected += line + "\r\n";
   for (const std::size_t buffer_size :
        {std::size_t{42}, std::size_t{45}, std::size_t{49}, std::size_t{4096}}) {
-    LimitedOutput file(1 << 20);
-    Module1::LineWriter writer(file, buffer_size);
+    Output output;
+    Module1::LineWriter writer(*output.file, buffer_size);
     put_lines(writer, lines);
     writer.flush();
-    EXPECT_EQ(file.content, expected) << "buffer " << buffer_size;
-    EXPECT_EQ(file.flushes, 1);
+    EXPECT_EQ(output.content(), expected) << "buffer " << buffer_size;
+    EXPECT_EQ(output.flushes(), 1);
   }
 }
 
 TEST(LineWriter, NothingReachesTheFileBeforeTheBufferFillsOrIsFlushed) {
-  LimitedOutput file(1 << 20);
-  Module1::LineWriter writer(file, 64);
+  Output output;
+  Module1::LineWriter writer(*output.file, 64);
   put_lines(writer, {"abc"});
-  EXPECT_EQ(file.writes, 0);
+  EXPECT_EQ(output.host.output_writes, 0);
   writer.keep_written_lines();
-  EXPECT_EQ(file.content, "abc\r\n");
+  EXPECT_EQ(output.content(), "abc\r\n");
 }
 
 TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
@@ -249,8 +212,8 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
   }
   for (const std::size_t buffer_size : {std::size_t{32}, std::size_t{36}, std::size_t{4096}}) {
     for (std::size_t space = 0; space < all.size(); ++space) {
-      LimitedOutput file(space);
-      Module1::LineWriter writer(file, buffer_size);
+      Output output(space);
+      Module1::LineWriter writer(*output.file, buffer_size);
       try {
         put_lines(writer, lines);
         writer.flush();
@@ -262,22 +225,23 @@ TEST(LineWriter, AfterAFailedWriteTheFileHoldsWholeLinesAndNothingMore) {
           all.substr(0, *std::prev(std::upper_bound(line_ends.begin(), line_ends.end(), space)));
       const std::string context = "buffer " + std::to_string(buffer_size) + ", room for " +
                                   std::to_string(space) + " bytes";
-      EXPECT_EQ(file.content, expected_kept) << context;
+      EXPECT_EQ(output.content(), expected_kept) << context;
       // Nothing more is written once a write has failed.
-      const std::string kept = file.content;
+      const std::string kept = output.content();
       writer.keep_written_lines();
       EXPECT_THROW(writer.flush(), Module1::Failure) << context;
-      EXPECT_EQ(file.content, kept) << context;
+      EXPECT_EQ(output.content(), kept) << context;
     }
   }
 }
 
 TEST(LineWriter, KeepsTheWholeLinesOfAFailedWriteThatGotPartWay) {
-  LimitedOutput file(13);
-  Module1::LineWriter writer(file, 4096);
+  Output output(13);
+  Module1::LineWriter writer(*output.file, 4096);
   put_lines(writer, {"ab", "cd", "ef", "gh"});
   EXPECT_THROW(writer.flush(), Module1::Failure);
-  EXPECT_EQ(file.content, "ab\r\ncd\r\nef\r\n");  // 13 bytes reached the file; 12 are whole lines
+  EXPECT_EQ(output.content(),
+            "ab\r\ncd\r\nef\r\n");  // 13 bytes reached the file; 12 are whole lines
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ class MemoryInputFile final : public host::InputFile {
     const std::size_t count = std::min({capacity, host_.read_chunk, left});
     if (count > 0) content.copy(buffer, count, offset_);
     offset_ += count;
+    host_.bytes_handed_out += count;
     if (host_.change_input_after_first_read) {
       std::exchange(host_.change_input_after_first_read, nullptr)(content);
       ++host_.input_modifications;
@@ -58,6 +59,7 @@ class MemoryOutputFile final : public host::OutputFile {
   // The part of a write that fits is stored, and reported unless the host
   // says that failed writes report nothing.
   void write(const char* data, std::size_t size) override {
+    ++host_.output_writes;
     std::string& content = host_.files.at(MemoryHost::kNewOutput);
     if (host_.disk_space && content.size() + size > *host_.disk_space) {
       const std::size_t part = *host_.disk_space - content.size();

@@ -23,7 +23,9 @@ class MemoryHost final : public host::Host {
   std::vector<std::string> events;  // "open data.dat", "notice <text>", "close data2.dat", ...
   std::vector<std::string> causes;
 
-  std::size_t read_chunk = 4096;  // bytes handed out per read
+  std::size_t read_chunk = 4096;     // bytes handed out per read
+  std::size_t bytes_handed_out = 0;  // by every read, to tell a file read twice
+  int output_writes = 0;             // calls, to tell lines held back from the file
   // Changes data.dat once the first read has handed out its bytes, as a
   // program still writing it would.
   std::function<void(std::string& content)> change_input_after_first_read;

