@@ -325,6 +325,9 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
       {"a number not wrapped after the code",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\",6\r\n",
        "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n", "2" + not_wrapped},
+      {"a field not wrapped after a doubled quote",
+       "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\"\"\",f,\"g\"\r\n",
+       "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n", "2" + not_wrapped},
       {"CSV: a stray quote", "a,b,c,5,e\nab\"c,b,c,5,e\n", "a,b,c,6,e\r\n", "2" + quote_in_bare},
       {"CSV: a wrapped field goes on", "a,b,c,5,e\n\"ab\"c,b,c,5,e\n", "a,b,c,6,e\r\n",
        "2: a field wrapped in double quotes goes on after its closing quote (a double quote inside "
