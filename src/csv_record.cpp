@@ -138,7 +138,7 @@ const char* CsvRecords::step(const char* at, const char* end) {
 }
 
 const char* CsvRecords::begin_field(const char* at) {
-  if (++fields_ > kMaxFields) fail_record(kMaxFields + 1, true);
+  if (++fields_ > kMaxFields) fail_record(0, true);
   const bool code_field = fields_ == kCodeFieldPosition + 1;
   if (code_field) {
     emit_up_to(at);

@@ -90,7 +90,7 @@ class LongRecord {
 
   template <typename Emit>
   void take_separator(Emit emit) {
-    if (++separators_ == kMaxFields) fail_record(kMaxFields + 1, true);
+    if (++separators_ == kMaxFields) fail_record(0, true);
     if (separators_ == kCodeFieldPosition + 1) {
       recode_held_field();
       emit(carried_code_.text());
