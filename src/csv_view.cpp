@@ -224,9 +224,9 @@ bool plainly_quoted(std::string_view line) {
     return !any_marked(stray_bytes(bytes + 1) & live);
   }
   // Whole blocks, the last one ending at the closing quote, where it may look
-  // at bytes of the block before again: no mask, and the marks looked at once
-  // for two blocks, where most lines are left at the first that shows
-  // otherwise.
+  // at bytes of the block before again: no mask. The marks are looked at once
+  // for every two blocks; a line that is not plainly quoted is left at the
+  // first two that show it.
   std::size_t at = 1;
   for (; end - at > 2 * kBlockSize; at += 2 * kBlockSize) {
     if (any_marked(stray_bytes(bytes + at) | stray_bytes(bytes + at + kBlockSize))) return false;
