@@ -270,13 +270,14 @@ bool csv_readable(std::string_view line) {
   if (!csv_readable(line)) return false;
   CsvView view;
   view.feed(line);
-  if (const CsvView::Difference difference = view.finish();
-      difference != CsvView::Difference::none) {
-    fail_read_otherwise(difference, first_line_crlf);
-  }
-  if (!view.readable() || !view.inside_wrapped_field() || open_field.open) return false;
-  view.forget_ended_records();
+  fail_if_read_otherwise(view, first_line_crlf);
+  return open_carried_field(open_field, view, line_number);
+}
+
+bool open_carried_field(OpenField& open_field, const CsvView& view, std::uint64_t line_number) {
+  if (open_field.open || !view.readable() || !view.inside_wrapped_field()) return false;
   open_field = {true, line_number, view};
+  open_field.view.forget_ended_records();
   return true;
 }
 
@@ -298,14 +299,13 @@ void fail_open_field() {
 }
 
 void explain_too_few_fields(const CsvView& view, bool first_line_crlf) {
-  const CsvView::Difference difference = view.finish();
-  if (difference != CsvView::Difference::none && view.first_record_fields() >= kMinFields) {
-    fail_read_otherwise(difference, first_line_crlf);
-  }
+  if (view.first_record_fields() >= kMinFields) fail_if_read_otherwise(view, first_line_crlf);
 }
 
-void fail_read_otherwise(CsvView::Difference difference, bool first_line_crlf) {
-  switch (difference) {
+void fail_if_read_otherwise(const CsvView& view, bool first_line_crlf) {
+  switch (view.finish()) {
+    case CsvView::Difference::none:
+      return;
     case CsvView::Difference::line_feed:
       throw Failure::record(std::string("a line feed between two fields ends a record here, while "
                                         "the lines before end in ") +
@@ -314,7 +314,7 @@ void fail_read_otherwise(CsvView::Difference difference, bool first_line_crlf) {
       throw Failure::record(
           "a field wrapped in double quotes holds \"\",\"\", a separator of the lines before "
           "that a spreadsheet reads as part of the field");
-    default:
+    case CsvView::Difference::unwrapped:
       throw Failure::record(
           "a field is not wrapped in double quotes, while the first line's are (a spreadsheet "
           "saved only the text cells in quotes)");

@@ -77,9 +77,10 @@ class CsvView {
 // field. Readable kBlockSize bytes past its end.
 bool plainly_quoted(std::string_view line);
 
-// Fails a record-rule line that CSV reads otherwise, naming the difference.
-// `first_line_crlf`: whether the file's first line ends in CR LF.
-[[noreturn]] void fail_read_otherwise(CsvView::Difference difference, bool first_line_crlf);
+// Fails a record-rule line, seen whole by `view`, that CSV reads otherwise,
+// naming the difference. `first_line_crlf`: whether the file's first line
+// ends in CR LF.
+void fail_if_read_otherwise(const CsvView& view, bool first_line_crlf);
 
 // A field that CSV carries on past the end of a record-rule line, where the
 // record rules cut it: a line break inside the field (a web form's memo).
@@ -90,6 +91,11 @@ struct OpenField {
   std::uint64_t line = 0;  // where it began
   CsvView view;
 };
+
+// Where CSV read a record-rule line, seen whole by `view`, to its end inside a
+// wrapped field, and no field is open yet: opens one from line `line_number`
+// on. True where it did.
+bool open_carried_field(OpenField& open_field, const CsvView& view, std::uint64_t line_number);
 
 // Checks a record-rule line held whole, byte by byte: fails it where CSV
 // reads it otherwise. Where CSV reads the line to its end inside a wrapped

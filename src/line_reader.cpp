@@ -11,7 +11,6 @@ namespace Module1 {
 
 LineReader::LineReader(host::InputFile& file, std::size_t buffer_size)
     : file_(file), buffer_(new char[buffer_size + kPadding]), capacity_(buffer_size) {
-  clear_padding();
   decide_reading();
 }
 

@@ -56,10 +56,7 @@ class LongRecord {
       explain_too_few_fields(csv_view_, first_line_crlf);
       fail_record(separators_ + 1, false, clues_.hint());
     }
-    if (const CsvView::Difference difference = csv_view_.finish();
-        difference != CsvView::Difference::none) {
-      fail_read_otherwise(difference, first_line_crlf);
-    }
+    fail_if_read_otherwise(csv_view_, first_line_crlf);
     emit(kLineEnd);
     return carried_code_;
   }
@@ -67,10 +64,7 @@ class LongRecord {
   // After finish(): where CSV read the line to its end inside a wrapped
   // field, and no field is open yet, it opens one at line `line_number`.
   bool opens_field(OpenField& open_field, std::uint64_t line_number) const {
-    if (open_field.open || !csv_view_.readable() || !csv_view_.inside_wrapped_field()) return false;
-    open_field = {true, line_number, csv_view_};
-    open_field.view.forget_ended_records();
-    return true;
+    return open_carried_field(open_field, csv_view_, line_number);
   }
 
  private:

@@ -53,7 +53,6 @@ void ensure_unchanged(const host::InputFile& input, const host::FileState& at_op
   }
 }
 
-// The runs of whole lines up to the next long line or the end of the input.
 // Follows a field that CSV carries on from an earlier line through `bytes`,
 // and fails that line where CSV reads the lines from it on as one record.
 void follow(OpenField& open_field, std::string_view bytes, bool line_starts, LineWriter& output,
@@ -65,6 +64,7 @@ void follow(OpenField& open_field, std::string_view bytes, bool line_starts, Lin
   if (!open_field.open) output.release_hold();
 }
 
+// The runs of whole lines up to the next long line or the end of the input.
 Code convert_runs(LineReader& input, LineWriter& output, Code carried_code,
                   std::uint64_t& lines_converted, OpenField& open_field) {
   const bool first_line_crlf = input.first_line_crlf();
