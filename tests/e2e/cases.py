@@ -221,6 +221,9 @@ CASES = [
          crlf(GOOD, GOOD + b"\n" + GOOD), FAILED, crlf(GOOD_OUT),
          stderr="data.dat line 2: a line feed between two fields ends a record here, while the "
                 "lines before end in CR LF"),
+    Case("a separator doubled inside a wrapped field fails there",
+         crlf(GOOD, rec("A01", 'x"",""y', "c", "5", "z")), FAILED, crlf(GOOD_OUT),
+         stderr='data.dat line 2: a field wrapped in double quotes holds "","", a separator'),
     # CSV that is not valid fails at the record's first line.
     *[Case(f"CSV: {name}", b"a,b,c,5,e\n" + line, FAILED, b"a,b,c,6,e\r\n",
            stderr="data.dat line 2: " + cause)
