@@ -281,9 +281,8 @@ void CsvRecords::end_field(const char* at) {
   emit_from_ = at;
 }
 
-// Writes the record up to emit_from_, then CR LF in place of its line end.
 // Ends the record at hand, whose line end is at `at`, in the piece that ends at
-// `end`, or at the end of the file.
+// `end`, or at the end of the file: CR LF in place of its line end.
 void CsvRecords::end_record(const char* at, const char* end) {
   if (fields_ < kMinFields) {
     fail(std::to_string(fields_) + " fields; a record needs at least " + std::to_string(kMinFields),
