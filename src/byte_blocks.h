@@ -89,22 +89,20 @@ inline const char* find_present(const char* from, const char* end, char byte) {
                                          from, byte, static_cast<std::size_t>(end - from)));
 }
 
-// How many bytes from `from` up to `end` equal `wanted`: whole blocks within
-// the range, in 8-bit lanes added up every 255 blocks, then byte by byte.
-inline std::size_t count_byte(const char* from, const char* end, char wanted) {
-  std::size_t count = 0;
-  while (end - from >= static_cast<std::ptrdiff_t>(kBlockSize)) {
-    ByteBlock lanes{};
-    for (int blocks = 0; blocks < 255 && end - from >= static_cast<std::ptrdiff_t>(kBlockSize);
-         ++blocks, from += kBlockSize) {
-      lanes -= bytes_equal(load_block(from), wanted);
-    }
-    unsigned char sums[kBlockSize];
-    std::memcpy(sums, &lanes, kBlockSize);
-    for (const unsigned char sum : sums) count += sum;
+// Whether an odd number of the bytes from `from` up to `end` equal `wanted`:
+// whole blocks within the range, each lane flipped by its matches, then byte
+// by byte. Only the lanes' parity is kept, so no lane can overflow.
+inline bool odd_count(const char* from, const char* end, char wanted) {
+  ByteBlock lanes{};
+  for (; end - from >= static_cast<std::ptrdiff_t>(kBlockSize); from += kBlockSize) {
+    lanes ^= bytes_equal(load_block(from), wanted);
   }
-  for (; from < end; ++from) count += static_cast<std::size_t>(*from == wanted);
-  return count;
+  std::uint64_t words[2];
+  std::memcpy(words, &lanes, sizeof(words));
+  // Each odd lane is eight set bits; pairing the words keeps the parity.
+  bool odd = (std::popcount(words[0] ^ words[1]) / 8) % 2 != 0;
+  for (; from < end; ++from) odd ^= *from == wanted;
+  return odd;
 }
 
 // The first byte from `from` up to `end` that is one of `kWanted`, or `end`;

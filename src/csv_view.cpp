@@ -138,13 +138,13 @@ bool first_line_read_alike(std::string_view window, std::size_t line_end, bool w
 // before it, as one inside a wrapped field has: most files have none, and are
 // known so at a fraction of the cost of reading them as CSV.
 bool odd_quotes_before_a_carriage_return(std::string_view window) {
-  std::size_t quotes = 0;
+  bool odd_quotes = false;
   for (std::size_t at = 0;;) {
     const std::size_t carriage_return = window.find('\r', at);
     const std::string_view line = window.substr(at, carriage_return - at);
-    quotes += count_byte(line.data(), line.data() + line.size(), '"');
+    odd_quotes ^= odd_count(line.data(), line.data() + line.size(), '"');
     if (carriage_return == std::string_view::npos) return false;
-    if (quotes % 2 != 0) return true;
+    if (odd_quotes) return true;
     at = carriage_return + 1;
   }
 }
