@@ -249,6 +249,8 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
     good_mib += kRecord;
     converted_mib += kConverted;
   }
+  std::string too_many_fields;  // after a field's end, more fields than a record may have
+  for (std::size_t i = 0; i < Module1::kMaxFields + 1; ++i) too_many_fields += ",\"x\"";
   struct Case {
     const char* name;
     std::string input;
@@ -299,6 +301,10 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
            ": a line break inside a field wrapped in double quotes ends the line here, and the "
            "field "
            "goes on in the next line (a web form's memo, saved with its line breaks)"},
+      {"past the first MiB, a memo's next line of more than 32768 fields, which fails for them",
+       good_mib + "\"2\",\"x\",\"y\",\"6\",\"one\r\ntwo\"" + too_many_fields + "\r\n",
+       converted_mib,
+       std::to_string(mib_lines + 2) + ": more than 32768 fields; a record holds at most 32768"},
       {"a stray quote at a line's end, which CSV cannot read on from",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"x\"\"\r\n"
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\"\r\n",
@@ -312,9 +318,11 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
        "2: a line feed between two fields ends a record here, while the lines before end in CR"},
       {"the record rules' stray quotes, an Excel cell's LF, doubled quotes",
        "\"a\",\"He said \"stop\", then\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\nc\",\"c\",\"7\",\"e\"\r\n"
-       "\"a\",\"c\"\",d\",\"x\",\"3\",\"e\"\r\n\"a\",\"x\"\"\",\"\"\",\"5\",\"e\"\r\n",
+       "\"a\",\"c\"\",d\",\"x\",\"3\",\"e\"\r\n\"a\",\"x\"\"\",\"\"\",\"5\",\"e\"\r\n"
+       "\"a\",\"b\",\"c\",\"5\",\"e\",x\"y\r\n",
        "\"a\",\"He said \"stop\", then\",\"c\",\"6\",\"e\"\r\n\"a\",\"b\nc\",\"c\",\"8\",\"e\"\r\n"
-       "\"a\",\"c\"\",d\",\"x\",\"4\",\"e\"\r\n\"a\",\"x\"\"\",\"\"\",\"6\",\"e\"\r\n",
+       "\"a\",\"c\"\",d\",\"x\",\"4\",\"e\"\r\n\"a\",\"x\"\"\",\"\"\",\"6\",\"e\"\r\n"
+       "\"a\",\"b\",\"c\",\"6\",\"e\",x\"y\r\n",
        ""},
       {"a separator inside a wrapped field, doubled",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"x\"\",\"\"y\",\"c\",\"5\",\"e\"\r\n",
@@ -346,9 +354,11 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
            "; the file looks like UTF-16 (\"Unicode text\"): save it as ANSI (Shift_JIS) or UTF-8"},
   };
   // With a buffer of 16 bytes, and reads of one byte, records and pairs of
-  // bytes are cut by every read.
+  // bytes are cut by every read; with one of 64, the writer has written lines
+  // before the one that fails.
   for (const Case& c : cases) {
-    for (const std::size_t buffer : {Module1::LineReader::kDefaultBufferSize, std::size_t{16}}) {
+    for (const std::size_t buffer :
+         {Module1::LineReader::kDefaultBufferSize, std::size_t{64}, std::size_t{16}}) {
       MemoryHost host = host_with_input(c.input);
       host.read_chunk = buffer == 16 ? 1 : 7;
       const Outcome outcome = Module1::run_conversion(host, buffer);
