@@ -319,6 +319,7 @@ TEST(DecideReading, RecordRulesWhereTheFirstLineEndsInACrAndCsvReadsItAlike) {
        "\r\n",
        true, Reading::records},  // CSV ends inside a field
       {record + "\n" + record + "\r\n", true, Reading::csv},
+      {"\"a\",\"b\",\"c\",\"5\",\"e\" y\r\n" + record + "\r\n", true, Reading::records},
       // A memo's line break after an odd count of quotes in the line's first
       // block.
       {record + "\r\n\"2\",\"a long memo one\r\ntwo\",\"\",\"y\",\"5\",\"e\"\r\n", true,

@@ -249,6 +249,9 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
     good_mib += kRecord;
     converted_mib += kConverted;
   }
+  const std::string memo =
+      ": a line break inside a field wrapped in double quotes ends the line here, and the field "
+      "goes on in the next line (a web form's memo, saved with its line breaks)";
   std::string too_many_fields;  // after a field's end, more fields than a record may have
   for (std::size_t i = 0; i < Module1::kMaxFields + 1; ++i) too_many_fields += ",\"x\"";
   struct Case {
@@ -296,11 +299,10 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
        ""},
       {"the same past the first MiB",
        good_mib + "\"2\",\"x\",\"y\",\"6\",\"one\r\ntwo\",\"p\",\"q\",\"r\",\"s\"\r\n" + good_mib,
-       converted_mib,
-       std::to_string(mib_lines + 1) +
-           ": a line break inside a field wrapped in double quotes ends the line here, and the "
-           "field "
-           "goes on in the next line (a web form's memo, saved with its line breaks)"},
+       converted_mib, std::to_string(mib_lines + 1) + memo},
+      {"the same, the memo opened by a separator's quote at the line's end",
+       good_mib + "\"2\",\"x\",\"y\",\"6\",\"e\",\"\r\ntwo\",\"p\",\"q\",\"r\",\"s\"\r\n",
+       converted_mib, std::to_string(mib_lines + 1) + memo},
       {"past the first MiB, a memo's next line of more than 32768 fields, which fails for them",
        good_mib + "\"2\",\"x\",\"y\",\"6\",\"one\r\ntwo\"" + too_many_fields + "\r\n",
        converted_mib,
@@ -332,6 +334,9 @@ TEST(RunConversion, ReadsWhatSpreadsheetsAndWebExportsWrite) {
        "spreadsheet reads as part of the field"},
       {"a number not wrapped after the code",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\",6\r\n",
+       "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n", "2" + not_wrapped},
+      {"an empty field after the last separator",
+       "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\",\r\n",
        "\"a\",\"b\",\"c\",\"6\",\"e\"\r\n", "2" + not_wrapped},
       {"a field not wrapped after a doubled quote",
        "\"a\",\"b\",\"c\",\"5\",\"e\"\r\n\"a\",\"b\",\"c\",\"5\",\"e\"\"\",f,\"g\"\r\n",
