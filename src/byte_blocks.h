@@ -101,7 +101,7 @@ inline bool odd_count(const char* from, const char* end, char wanted) {
   std::memcpy(words, &lanes, sizeof(words));
   // Each odd lane is eight set bits; pairing the words keeps the parity.
   bool odd = (std::popcount(words[0] ^ words[1]) / 8) % 2 != 0;
-  for (; from < end; ++from) odd ^= *from == wanted;
+  for (; from < end; ++from) odd = odd != (*from == wanted);
   return odd;
 }
 

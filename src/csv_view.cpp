@@ -142,7 +142,7 @@ bool odd_quotes_before_a_carriage_return(std::string_view window) {
   for (std::size_t at = 0;;) {
     const std::size_t carriage_return = window.find('\r', at);
     const std::string_view line = window.substr(at, carriage_return - at);
-    odd_quotes ^= odd_count(line.data(), line.data() + line.size(), '"');
+    odd_quotes = odd_quotes != odd_count(line.data(), line.data() + line.size(), '"');
     if (carriage_return == std::string_view::npos) return false;
     if (odd_quotes) return true;
     at = carriage_return + 1;
